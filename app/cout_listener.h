@@ -1,0 +1,20 @@
+// The listener that prints each extractor message as one line on standard
+// output, flushed at once so that progress shows while the run goes on.
+#ifndef KRTLOGS_APP_COUT_LISTENER_H_
+#define KRTLOGS_APP_COUT_LISTENER_H_
+
+#include <iostream>
+#include <string>
+
+#include "app/krt_log_extractor.h"
+
+class CCoutListener : public CKRTLogExtractor::CListener {
+ public:
+  void OnMessage(const std::string& message) override {
+    // Up to the first NUL, as the text would print from a C string.
+    std::cout << message.c_str() << std::endl;
+  }
+  virtual ~CCoutListener() = default;
+};
+
+#endif  // KRTLOGS_APP_COUT_LISTENER_H_

@@ -1,0 +1,17 @@
+// krtlogs: collects the logs of the KRT units on this host's network into a
+// zip archive, or clears them.
+#include <exception>
+#include <iostream>
+
+#include "app/driver.h"
+
+int main(int argc, char** argv) {
+  try {
+    return RunKrtLogs(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "krtlogs: " << e.what() << std::endl;
+  } catch (...) {
+    std::cerr << "krtlogs: unexpected failure" << std::endl;
+  }
+  return kExitFailure;
+}

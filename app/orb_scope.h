@@ -1,0 +1,15 @@
+// COrbScope starts the process's ORB when constructed and stops it when
+// destroyed, printing "done" after each. The run driver keeps exactly one on
+// its stack for the whole run. Main thread only.
+#ifndef KRTLOGS_APP_ORB_SCOPE_H_
+#define KRTLOGS_APP_ORB_SCOPE_H_
+
+class COrbScope {
+ public:
+  COrbScope();
+  ~COrbScope();
+  COrbScope(const COrbScope&) = delete;
+  COrbScope& operator=(const COrbScope&) = delete;
+};
+
+#endif  // KRTLOGS_APP_ORB_SCOPE_H_

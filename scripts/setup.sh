@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what the project needs from Debian's packages; does nothing when
+# everything is already there.
+set -euo pipefail
+
+packages=(
+  cmake make g++ pkg-config
+  zlib1g-dev
+  omniidl libomniorb4-dev
+  googletest libgtest-dev
+  unzip p7zip-full zip python3
+  procps iproute2
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}" >&2
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -q
+"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
