@@ -87,6 +87,9 @@ class CBaseLibCompressor : public CZipCompressor {
 
   ~CBaseLibCompressor() override;
 
+  // Blocks handed to zlib and not yet freed, while tracking is on.
+  size_t GetTrackedBlockCount() const { return m_list.size(); }
+
  protected:
   explicit CBaseLibCompressor(CZipStorage* storage);
 

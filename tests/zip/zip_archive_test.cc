@@ -18,6 +18,8 @@ using testing_support::ReadFile;
 
 class ZipArchiveTest : public ZipTest {
  protected:
+  using ZipTest::ExpectArchive;
+
   // Writes an archive with the tool's calls for the given sources.
   std::string WriteArchive(const std::vector<std::string>& names,
                            int level = -1, int flags = 7,

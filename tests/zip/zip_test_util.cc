@@ -65,6 +65,16 @@ void ZipTest::ExpectReadable(
   EXPECT_TRUE(check.ok()) << check.Report();
 }
 
+void ZipTest::ExpectArchive(const std::string& archive,
+                            const std::vector<Entry>& entries) {
+  const std::string actual = testing_support::ReadFile(archive);
+  const std::string expected = BuildArchive(entries);
+  EXPECT_EQ(actual, expected) << FirstDifference(actual, expected);
+  std::vector<testing_support::ExpectedEntry> contents;
+  for (const Entry& e : entries) contents.push_back({e.name, e.content});
+  ExpectReadable(archive, contents);
+}
+
 namespace {
 
 void Put16(std::string& out, uint16_t v) {
@@ -140,6 +150,7 @@ Entry StoredEntry(const std::string& name, const std::string& content) {
   e.crc = Crc32(content);
   e.usize = static_cast<uint32_t>(content.size());
   e.data = content;
+  e.content = content;
   return e;
 }
 
@@ -152,6 +163,7 @@ Entry DeflatedEntry(const std::string& name, const std::string& content,
   e.crc = Crc32(content);
   e.usize = static_cast<uint32_t>(content.size());
   e.data = RawDeflate(content, level);
+  e.content = content;
   return e;
 }
 

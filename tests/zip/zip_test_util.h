@@ -31,6 +31,21 @@ constexpr uint16_t kDosTime = 0x7063;
 constexpr uint16_t kDosDate = 0x5865;
 time_t ExampleTime();
 
+// One entry as Part 7.1 describes its bytes.
+struct Entry {
+  std::string name;  // stored name
+  uint16_t method = 0;
+  uint16_t flag = 0;
+  uint16_t version_needed = 20;
+  uint16_t time = kDosTime;
+  uint16_t date = kDosDate;
+  uint32_t crc = 0;
+  uint32_t usize = 0;
+  uint32_t external = 0x81A40000;  // regular file, 0644
+  std::string data;                // the bytes after the local header
+  std::string content;             // what a reader extracts
+};
+
 // Fixture: fresh folder, TZ set to kTestTimeZone, umask 022.
 class ZipTest : public ::testing::Test {
  protected:
@@ -47,26 +62,17 @@ class ZipTest : public ::testing::Test {
                       const std::vector<testing_support::ExpectedEntry>&
                           expected);
 
+  // Compares the archive with `entries` byte for byte, then runs the
+  // readers and compares what they extract with the entries' contents.
+  void ExpectArchive(const std::string& archive,
+                     const std::vector<Entry>& entries);
+
   testing_support::TempDir dir_;
 
  private:
   std::string saved_tz_;
   bool had_tz_ = false;
   mode_t saved_umask_ = 0;
-};
-
-// One entry as Part 7.1 describes its bytes.
-struct Entry {
-  std::string name;  // stored name
-  uint16_t method = 0;
-  uint16_t flag = 0;
-  uint16_t version_needed = 20;
-  uint16_t time = kDosTime;
-  uint16_t date = kDosDate;
-  uint32_t crc = 0;
-  uint32_t usize = 0;
-  uint32_t external = 0x81A40000;  // regular file, 0644
-  std::string data;                // the bytes after the local header
 };
 
 // The whole archive for `entries` in order: local headers and data, central
