@@ -461,6 +461,8 @@ TEST_F(ZipArchiveTest, DestroyingAnOpenArchiveLeavesNoCentralDirectory) {
             BuildArchive({StoredEntry("a.txt", "abc")}).substr(0, 38));
   EXPECT_EQ(bytes.find("PK\x05\x06"), std::string::npos);
   EXPECT_EQ(bytes.find("PK\x01\x02"), std::string::npos);
+  // Not a readable archive, as Part 1.4 expects of a failed run.
+  EXPECT_FALSE(testing_support::CheckArchive(archive).ok());
 }
 
 TEST_F(ZipArchiveTest, CloseAfterExceptionWritesNothingMore) {
@@ -478,6 +480,7 @@ TEST_F(ZipArchiveTest, CloseAfterExceptionWritesNothingMore) {
   EXPECT_EQ(zip.Close(CZipArchive::afAfterException), archive);
   EXPECT_TRUE(zip.IsClosed());
   EXPECT_EQ(ReadFile(archive).find("PK\x05\x06"), std::string::npos);
+  EXPECT_FALSE(testing_support::CheckArchive(archive).ok());
 }
 
 TEST_F(ZipArchiveTest, AnAbandonedEntryIsCutOffAndTheArchiveStaysWhole) {
