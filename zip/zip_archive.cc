@@ -74,8 +74,10 @@ bool CZipArchive::AddFile(const std::string& path, const std::string& name,
 
 bool CZipArchive::AddFile(CZipAddRequest& request) {
   // 1. The path without trailing separators.
+  // Source objects (m_pFile) are not used in this system: refused.
+  if (request.m_pFile != nullptr) return false;
   const std::string path = TrimTrailingSeparators(request.m_szFilePath);
-  if (path.empty() && request.m_pFile == nullptr) return false;
+  if (path.empty()) return false;
 
   // 2. Attributes and time of the source.
   struct stat64 st;

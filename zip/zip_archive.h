@@ -98,6 +98,8 @@ class CZipArchive {
   bool AddFile(const std::string& path, const std::string& name,
                int level = -1, int add_flags = CZipAddRequest::AddFlagDefault,
                uint32_t buffer_size = kDefaultBufferSize);
+  // The request form; a request with a source object (m_pFile) is refused
+  // (false), as this system reads sources only from paths.
   bool AddFile(CZipAddRequest& request);
 
   // Writes the central directory and closes the file; returns its path, or
