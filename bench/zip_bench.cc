@@ -63,11 +63,11 @@ class LogGenerator {
   explicit LogGenerator(uint32_t seed) : state_(seed ? seed : 1) {}
 
   void Line(std::string& out) {
-    static const char* const kSeverity[] = {"info", "info", "info", "warning",
-                                            "error", "debug", "notice"};
+    static const char* const kSeverity[] = {
+        "info", "info", "info", "warning", "error", "debug", "notice"};
     static const char* const kComponent[] = {
-        "diskd", "netd", "logman", "velto", "krtcore", "ioctl", "sched",
-        "pwrmgr", "fand", "tempmon", "ntpd", "httpd"};
+        "diskd", "netd",   "logman", "velto",   "krtcore", "ioctl",
+        "sched", "pwrmgr", "fand",   "tempmon", "ntpd",    "httpd"};
     static const char* const kFormat[] = {
         "low space on /var (%u%% used)",
         "link %s on eth%u",
@@ -88,8 +88,8 @@ class LogGenerator {
     uint32_t s = seconds_;
     char head[96];
     std::snprintf(head, sizeof(head), "%02u/%02u/2007 %02u:%02u:%02u\t %u\t ",
-                  (s / 2419200) % 12 + 1, (s / 86400) % 28 + 1,
-                  (s / 3600) % 24, (s / 60) % 60, s % 60, index_++);
+                  (s / 2419200) % 12 + 1, (s / 86400) % 28 + 1, (s / 3600) % 24,
+                  (s / 60) % 60, s % 60, index_++);
     out += head;
     out += kSeverity[r % 7];
     out += '\t';
@@ -99,8 +99,8 @@ class LogGenerator {
     uint32_t a = Next(), b = Next();
     const char* format = kFormat[(r >> 8) % 12];
     if (std::strstr(format, "%s") != nullptr) {
-      std::snprintf(message, sizeof(message), format,
-                    (a & 1) ? "up" : "down", b % 4);
+      std::snprintf(message, sizeof(message), format, (a & 1) ? "up" : "down",
+                    b % 4);
     } else if (std::strstr(format, "0x%08x") != nullptr) {
       std::snprintf(message, sizeof(message), format, a);
     } else {
@@ -134,7 +134,8 @@ void Generate(const std::string& path, uint64_t size, uint32_t seed) {
   while (written < size) {
     block.clear();
     while (block.size() < 1024 * 1024) gen.Line(block);
-    size_t n = static_cast<size_t>(std::min<uint64_t>(block.size(), size - written));
+    size_t n =
+        static_cast<size_t>(std::min<uint64_t>(block.size(), size - written));
     std::fwrite(block.data(), 1, n, f);
     written += n;
   }
@@ -159,7 +160,8 @@ struct AddFileResult {
   uint64_t archive_size;
 };
 
-AddFileResult RunAddFile(const std::string& source, const std::string& archive) {
+AddFileResult RunAddFile(const std::string& source,
+                         const std::string& archive) {
   AddFileResult r{};
   double t0 = Now();
   CZipArchive zip;
@@ -223,15 +225,16 @@ ZlibResult RunZlib(const std::string& source) {
 }
 
 // Runs argv, waits, and returns the child's rusage; status in *status.
-struct rusage RunChild(const std::vector<std::string>& argv, const std::string& cwd,
-                       int* status) {
+struct rusage RunChild(const std::vector<std::string>& argv,
+                       const std::string& cwd, int* status) {
   pid_t pid = fork();
   if (pid == 0) {
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
     int devnull = open("/dev/null", O_WRONLY);
     if (devnull >= 0) dup2(devnull, 1);
     std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& a : argv)
+      args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     execvp(args[0], args.data());
     _exit(127);
@@ -253,7 +256,8 @@ double RunInfoZip(const std::string& dir, const std::string& source_name,
   RunChild({"zip", "-6", "-q", "infozip.zip", source_name}, dir, &status);
   double seconds = Now() - t0;
   if (status != 0) {
-    std::fprintf(stderr, "zip -6 failed with status %d (package zip?)\n", status);
+    std::fprintf(stderr, "zip -6 failed with status %d (package zip?)\n",
+                 status);
     std::exit(1);
   }
   *size = FileSize(archive);
@@ -316,8 +320,8 @@ int main(int argc, char** argv) {
   bool made_dir = false;
   if (dir.empty()) {
     const char* base = getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") +
-                          "/zip_bench.XXXXXX";
+    std::string pattern =
+        std::string(base && *base ? base : "/tmp") + "/zip_bench.XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (mkdtemp(buffer.data()) == nullptr) {
@@ -370,34 +374,40 @@ int main(int argc, char** argv) {
     t_zip.push_back(zs);
     add_size = a.archive_size;
     zlib_size = z.deflated;
-    std::printf("run %d: AddFile %.1f MB/s (with Open and Close %.1f), "
-                "zlib+crc32 %.1f MB/s, zip -6 %.1f MB/s\n",
-                run + 1, mb / a.add_seconds, mb / a.total_seconds,
-                mb / z.seconds, mb / zs);
+    std::printf(
+        "run %d: AddFile %.1f MB/s (with Open and Close %.1f), "
+        "zlib+crc32 %.1f MB/s, zip -6 %.1f MB/s\n",
+        run + 1, mb / a.add_seconds, mb / a.total_seconds, mb / z.seconds,
+        mb / zs);
     std::fflush(stdout);
   }
   const double add = mb / Median(t_add);
   const double total = mb / Median(t_total);
   const double zlib = mb / Median(t_zlib);
   const double zip = mb / Median(t_zip);
-  std::printf("\nThroughput on 64 MiB of log text, medians of %d runs "
-              "(MB = 10^6 bytes):\n", runs);
-  std::printf("  CZipArchive::AddFile      %7.1f MB/s  (Open+AddFile+Close %.1f)"
-              "  archive %llu bytes, ratio %.2f:1\n",
-              add, total, static_cast<unsigned long long>(add_size),
-              static_cast<double>(64 * kMiB) / add_size);
+  std::printf(
+      "\nThroughput on 64 MiB of log text, medians of %d runs "
+      "(MB = 10^6 bytes):\n",
+      runs);
+  std::printf(
+      "  CZipArchive::AddFile      %7.1f MB/s  (Open+AddFile+Close %.1f)"
+      "  archive %llu bytes, ratio %.2f:1\n",
+      add, total, static_cast<unsigned long long>(add_size),
+      static_cast<double>(64 * kMiB) / add_size);
   std::printf("  zlib deflate + crc32      %7.1f MB/s  deflated %llu bytes\n",
               zlib, static_cast<unsigned long long>(zlib_size));
   std::printf("  Info-ZIP zip -6 -q        %7.1f MB/s  archive %llu bytes\n",
               zip, static_cast<unsigned long long>(zip_size));
   const double r_zlib = add / zlib;
   const double r_zip = add / zip;
-  std::printf("  AddFile / zlib+crc32 = %.3f (bar 0.95: %s); median of the "
-              "per-run ratios %.3f\n",
-              r_zlib, r_zlib >= 0.95 ? "met" : "NOT MET", Median(q_zlib));
-  std::printf("  AddFile / zip -6     = %.3f (bar 1.00: %s); median of the "
-              "per-run ratios %.3f\n",
-              r_zip, r_zip >= 1.0 ? "met" : "NOT MET", Median(q_zip));
+  std::printf(
+      "  AddFile / zlib+crc32 = %.3f (bar 0.95: %s); median of the "
+      "per-run ratios %.3f\n",
+      r_zlib, r_zlib >= 0.95 ? "met" : "NOT MET", Median(q_zlib));
+  std::printf(
+      "  AddFile / zip -6     = %.3f (bar 1.00: %s); median of the "
+      "per-run ratios %.3f\n",
+      r_zip, r_zip >= 1.0 ? "met" : "NOT MET", Median(q_zip));
   std::fflush(stdout);
 
   // Memory: the same writer in fresh children, 64 and 256 MiB sources.
@@ -415,8 +425,8 @@ int main(int argc, char** argv) {
   std::printf("  baseline (start only)     %8.0f\n", b);
   std::printf("  AddFile of 64 MiB         %8.0f  (+%.0f over baseline)\n", p64,
               p64 - b);
-  std::printf("  AddFile of 256 MiB        %8.0f  (+%.0f over baseline)\n", p256,
-              p256 - b);
+  std::printf("  AddFile of 256 MiB        %8.0f  (+%.0f over baseline)\n",
+              p256, p256 - b);
   const bool flat = p256 - p64 < 1024;
   std::printf("  growth from 64 to 256 MiB: %.0f KiB (%s)\n", p256 - p64,
               flat ? "does not grow with the source" : "GROWS");

@@ -107,7 +107,8 @@ bool CZipArchive::AddFile(CZipAddRequest& request) {
   if (m_uCompressionMethod == CZipCompressor::methodStore) level = 0;
   const bool compressible = level != 0;
   if ((request.m_iSmartLevel & CZipAddRequest::AddFlagStoreSmallFiles) &&
-      compressible && static_cast<uint64_t>(st.st_size) <= CZipAddRequest::kSmallFileSize) {
+      compressible &&
+      static_cast<uint64_t>(st.st_size) <= CZipAddRequest::kSmallFileSize) {
     level = 0;
   }
 
@@ -185,7 +186,8 @@ bool CZipArchive::OpenEntry(CZipFileHeader& templ, int level,
 
   const bool directory = templ.IsDirectory();
   std::string name = templ.GetFileName();
-  if (directory && (name.empty() || (name.back() != '/' && name.back() != '\\'))) {
+  if (directory &&
+      (name.empty() || (name.back() != '/' && name.back() != '\\'))) {
     templ.SetFileName(name + "/");
   } else if (name.empty()) {
     char generated[32];

@@ -95,8 +95,8 @@ class CZipArchive {
   // Throws cause 116 when the source is missing, 111 for a name over 65535
   // bytes, 112 for a source or an archive beyond the 32-bit fields; these
   // three before anything of the entry is written.
-  bool AddFile(const std::string& path, const std::string& name,
-               int level = -1, int add_flags = CZipAddRequest::AddFlagDefault,
+  bool AddFile(const std::string& path, const std::string& name, int level = -1,
+               int add_flags = CZipAddRequest::AddFlagDefault,
                uint32_t buffer_size = kDefaultBufferSize);
   // The request form; a request with a source object (m_pFile) is refused
   // (false), as this system reads sources only from paths.

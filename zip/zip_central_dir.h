@@ -22,9 +22,9 @@ class CZipCentralDir {
     uint16_t m_uDiskWithCD = 0;
     uint16_t m_uDiskEntriesNo = 0;
     uint16_t m_uEntriesNumber = 0;
-    uint32_t m_uSize = 0;       // of the central directory
-    uint32_t m_uOffset = 0;     // of the central directory
-    bool m_bInArchive = false;  // the central directory is on disk
+    uint32_t m_uSize = 0;         // of the central directory
+    uint32_t m_uOffset = 0;       // of the central directory
+    bool m_bInArchive = false;    // the central directory is on disk
     CZipAutoBuffer m_pszComment;  // always empty here
     bool m_bFindFastEnabled = false;
   };

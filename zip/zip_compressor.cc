@@ -122,8 +122,8 @@ CDeflateStream::CDeflateStream(alloc_func zalloc, free_func zfree) {
 int CDeflateStream::Init(int level, voidpf opaque) {
   End();
   m_stream.opaque = opaque;
-  int result = deflateInit2(&m_stream, level, Z_DEFLATED, -15, 8,
-                            Z_DEFAULT_STRATEGY);
+  int result =
+      deflateInit2(&m_stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
   m_bActive = result == Z_OK;
   return result;
 }
@@ -144,7 +144,8 @@ CDeflateCompressor::~CDeflateCompressor() {
   m_stream.End();  // before the base class frees what is still listed
 }
 
-void CDeflateCompressor::UpdateOptions(const CZipCompressor::COptions* options) {
+void CDeflateCompressor::UpdateOptions(
+    const CZipCompressor::COptions* options) {
   if (options == nullptr || options->GetType() != GetOptions()->GetType()) {
     return;
   }

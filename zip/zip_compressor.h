@@ -68,10 +68,10 @@ class CZipCompressor {
   // Hands the waiting output bytes to the storage.
   void FlushWriteBuffer();
 
-  CZipStorage* m_pStorage;          // not owned
-  CZipAutoBuffer m_pBuffer;         // output buffer, between Begin and End
+  CZipStorage* m_pStorage;            // not owned
+  CZipAutoBuffer m_pBuffer;           // output buffer, between Begin and End
   CZipFileHeader* m_pFile = nullptr;  // entry being written, not owned
-  uint32_t m_uComprLeft = 0;        // output bytes waiting in m_pBuffer
+  uint32_t m_uComprLeft = 0;          // output bytes waiting in m_pBuffer
 };
 
 namespace Korvel {

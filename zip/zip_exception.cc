@@ -54,8 +54,7 @@ const CauseText kFixedTexts[] = {
     {CZipException::tooLongData,
      "The filename, the comment or local or central extra field of the file "
      "added to the archive is too long."},
-    {CZipException::tooBigSize,
-     "The file size is too large to be supported."},
+    {CZipException::tooBigSize, "The file size is too large to be supported."},
     {CZipException::badPassword,
      "An incorrect password set for the file being decrypted."},
     {CZipException::dirWithSize,
@@ -132,7 +131,8 @@ CZipException::CZipException(int cause, const char* file_name)
   m_what = TextOf(m_iCause, m_iSystemError);
   // An errno cause without a text of its own would say only "Unspecified
   // error"; the system's words are more use to whoever reads the message.
-  if (m_iCause > 0 && m_iCause < genericError && FixedText(m_iCause) == nullptr) {
+  if (m_iCause > 0 && m_iCause < genericError &&
+      FixedText(m_iCause) == nullptr) {
     m_what += std::string(" (") + std::strerror(m_iCause) + ")";
   }
   if (!m_szFileName.empty()) m_what += " File: " + m_szFileName;

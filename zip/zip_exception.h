@@ -37,14 +37,14 @@ class CZipException : public std::exception {
     noZip64 = 121,
     noAES = 122,
     outOfBounds = 123,
-    streamEnd = 500,   // Z_STREAM_END
-    needDict = 501,    // Z_NEED_DICT
-    errNo = 502,       // Z_ERRNO
-    streamError = 503, // Z_STREAM_ERROR
-    dataError = 504,   // Z_DATA_ERROR
-    memError = 505,    // Z_MEM_ERROR
-    bufError = 506,    // Z_BUF_ERROR
-    versionError = 507 // Z_VERSION_ERROR
+    streamEnd = 500,    // Z_STREAM_END
+    needDict = 501,     // Z_NEED_DICT
+    errNo = 502,        // Z_ERRNO
+    streamError = 503,  // Z_STREAM_ERROR
+    dataError = 504,    // Z_DATA_ERROR
+    memError = 505,     // Z_MEM_ERROR
+    bufError = 506,     // Z_BUF_ERROR
+    versionError = 507  // Z_VERSION_ERROR
   };
 
   // Captures errno as the system error.
@@ -69,7 +69,7 @@ class CZipException : public std::exception {
 
   std::string m_szFileName;  // may be empty
   int m_iCause;
-  int m_iSystemError;        // errno when the object was constructed
+  int m_iSystemError;  // errno when the object was constructed
 
  private:
   std::string m_what;

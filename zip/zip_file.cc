@@ -69,7 +69,9 @@ uint64_t CZipFile::GetPosition() const {
 }
 
 uint64_t CZipFile::Seek(int64_t offset, int origin) {
-  int whence = origin == current ? SEEK_CUR : origin == end ? SEEK_END : SEEK_SET;
+  int whence = origin == current ? SEEK_CUR
+               : origin == end   ? SEEK_END
+                                 : SEEK_SET;
   off64_t pos = ::lseek64(m_hFile, offset, whence);
   if (pos == -1) ThrowErrno();
   return static_cast<uint64_t>(pos);

@@ -11,7 +11,8 @@ class CZipAbstractFile {
  public:
   enum SeekOrigin { begin = 0, current = 1, end = 2 };
 
-  virtual bool Open(const std::string& path, int flags, bool throw_on_error) = 0;
+  virtual bool Open(const std::string& path, int flags,
+                    bool throw_on_error) = 0;
   virtual void Close() = 0;
   virtual void Flush() = 0;
   virtual uint64_t GetPosition() const = 0;

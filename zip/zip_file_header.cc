@@ -24,9 +24,10 @@ uint32_t CZipExtraField::GetTotalSize() const {
 }
 
 void CZipExtraField::RemoveInternalHeaders() {
-  m_records.erase(std::remove_if(m_records.begin(), m_records.end(),
-                                 [](const Record& r) { return IsInternal(r.id); }),
-                  m_records.end());
+  m_records.erase(
+      std::remove_if(m_records.begin(), m_records.end(),
+                     [](const Record& r) { return IsInternal(r.id); }),
+      m_records.end());
 }
 
 void CZipExtraField::Write(unsigned char* out) const {
@@ -65,7 +66,8 @@ CZipFileHeader::CZipFileHeader()
       m_iSystemCompatibility(zr::kSystemUnix) {}
 
 CZipFileHeader::CZipFileHeader(const CZipFileHeader& other) = default;
-CZipFileHeader& CZipFileHeader::operator=(const CZipFileHeader& other) = default;
+CZipFileHeader& CZipFileHeader::operator=(const CZipFileHeader& other) =
+    default;
 CZipFileHeader::~CZipFileHeader() = default;
 
 void CZipFileHeader::PrepareForWrite(int level, bool segmented) {
@@ -246,8 +248,8 @@ void CZipFileHeader::SetComment(const std::string& comment) {
 }
 
 void CZipFileHeader::EncodeFileName() {
-  m_fileNameBuffer.Allocate(static_cast<uint32_t>(
-      std::min<size_t>(m_fileName.size(), UINT32_MAX)));
+  m_fileNameBuffer.Allocate(
+      static_cast<uint32_t>(std::min<size_t>(m_fileName.size(), UINT32_MAX)));
   char* out = m_fileNameBuffer.GetBuffer();
   for (uint32_t i = 0; i < m_fileNameBuffer.GetSize(); ++i) {
     out[i] = m_fileName[i] == '\\' ? '/' : m_fileName[i];

@@ -83,7 +83,9 @@ class CZipFileHeader {
   bool IsDirectory() const;
 
   uint8_t GetSystemCompatibility() const { return m_iSystemCompatibility; }
-  void SetSystemCompatibility(uint8_t system) { m_iSystemCompatibility = system; }
+  void SetSystemCompatibility(uint8_t system) {
+    m_iSystemCompatibility = system;
+  }
   uint16_t GetVersionMadeBy() const {
     return static_cast<uint16_t>((m_iSystemCompatibility << 8) |
                                  m_uVersionMadeBy);
@@ -96,7 +98,7 @@ class CZipFileHeader {
   uint32_t GetLocalHeaderSize() const { return m_uLocalHeaderSize; }
   CZipCentralDir* GetCentralDir() const { return m_pCentralDir; }
 
-  uint8_t m_uVersionMadeBy;      // specification byte of version made by
+  uint8_t m_uVersionMadeBy;  // specification byte of version made by
   uint16_t m_uVersionNeeded;
   uint16_t m_uFlag;
   uint16_t m_uMethod;
@@ -107,9 +109,9 @@ class CZipFileHeader {
   uint32_t m_uUncomprSize;
   uint16_t m_uDiskStart;
   uint16_t m_uInternalAttr;
-  uint32_t m_uLocalComprSize;    // carried by the local header while writing
+  uint32_t m_uLocalComprSize;  // carried by the local header while writing
   uint32_t m_uLocalUncomprSize;
-  uint32_t m_uOffset;            // of the local header in the archive
+  uint32_t m_uOffset;  // of the local header in the archive
   CZipExtraField m_aLocalExtraData;
   CZipExtraField m_aCentralExtraData;
 
@@ -117,10 +119,11 @@ class CZipFileHeader {
   friend class CZipCentralDir;
 
   // Checks name, comment and the given extra field against 65535 bytes.
-  void CheckLengths(const CZipExtraField& extra, const CZipStorage& storage) const;
+  void CheckLengths(const CZipExtraField& extra,
+                    const CZipStorage& storage) const;
 
   uint32_t m_uExternalAttr;
-  uint8_t m_uEncryptionMethod;   // 255: none
+  uint8_t m_uEncryptionMethod;  // 255: none
   bool m_bIgnoreCrc32;
   uint32_t m_uLocalHeaderSize;
   CZipCentralDir* m_pCentralDir;  // null for a free-standing template

@@ -39,8 +39,14 @@ inline uint32_t GetU32(const unsigned char* p) {
 class Writer {
  public:
   explicit Writer(unsigned char* start) : start_(start), p_(start) {}
-  void U16(uint16_t v) { PutU16(p_, v); p_ += 2; }
-  void U32(uint32_t v) { PutU32(p_, v); p_ += 4; }
+  void U16(uint16_t v) {
+    PutU16(p_, v);
+    p_ += 2;
+  }
+  void U32(uint32_t v) {
+    PutU32(p_, v);
+    p_ += 4;
+  }
   void Bytes(const void* data, size_t n);
   size_t Written() const { return static_cast<size_t>(p_ - start_); }
 
@@ -58,29 +64,27 @@ inline void Writer::Bytes(const void* data, size_t n) {
 // ---------------------------------------------------------------------------
 // Signatures, as the 32-bit little-endian values whose bytes are "PK" x y.
 
-constexpr uint32_t kLocalSignature = 0x04034B50;        // 50 4B 03 04
-constexpr uint32_t kCentralSignature = 0x02014B50;      // 50 4B 01 02
-constexpr uint32_t kEndSignature = 0x06054B50;          // 50 4B 05 06
-constexpr uint32_t kDescriptorSignature = 0x08074B50;   // 50 4B 07 08
+constexpr uint32_t kLocalSignature = 0x04034B50;       // 50 4B 03 04
+constexpr uint32_t kCentralSignature = 0x02014B50;     // 50 4B 01 02
+constexpr uint32_t kEndSignature = 0x06054B50;         // 50 4B 05 06
+constexpr uint32_t kDescriptorSignature = 0x08074B50;  // 50 4B 07 08
 
 // ---------------------------------------------------------------------------
 // Local file header; the name follows it directly (no extra field here).
 
-constexpr size_t kLocalCrcOffset =
-    4 +  // signature
-    2 +  // version needed to extract
-    2 +  // general purpose bit flag
-    2 +  // compression method
-    2 +  // last modification time
-    2;   // last modification date
+constexpr size_t kLocalCrcOffset = 4 +  // signature
+                                   2 +  // version needed to extract
+                                   2 +  // general purpose bit flag
+                                   2 +  // compression method
+                                   2 +  // last modification time
+                                   2;   // last modification date
 static_assert(kLocalCrcOffset == 14, "local header: CRC at 14");
 
 // CRC-32, compressed size, uncompressed size: the fields patched when an
 // entry closes.
-constexpr size_t kLocalPatchSize =
-    4 +  // CRC-32
-    4 +  // compressed size
-    4;   // uncompressed size
+constexpr size_t kLocalPatchSize = 4 +  // CRC-32
+                                   4 +  // compressed size
+                                   4;   // uncompressed size
 static_assert(kLocalPatchSize == 12, "local header: 12 patched bytes");
 
 constexpr size_t kLocalHeaderSize =
@@ -93,37 +97,35 @@ static_assert(kLocalHeaderSize == 30, "local header: 30 bytes + name");
 // ---------------------------------------------------------------------------
 // Data descriptor (only with flag bit 3; never in this system).
 
-constexpr size_t kDescriptorSize =
-    4 +  // CRC-32
-    4 +  // compressed size
-    4;   // uncompressed size
+constexpr size_t kDescriptorSize = 4 +  // CRC-32
+                                   4 +  // compressed size
+                                   4;   // uncompressed size
 constexpr size_t kDescriptorSignedSize =
-    4 +                // optional signature 50 4B 07 08
-    kDescriptorSize;   // CRC and the two sizes
+    4 +               // optional signature 50 4B 07 08
+    kDescriptorSize;  // CRC and the two sizes
 static_assert(kDescriptorSize == 12 && kDescriptorSignedSize == 16,
               "data descriptor: 12 or 16 bytes");
 
 // ---------------------------------------------------------------------------
 // Central directory file header; the name follows it directly.
 
-constexpr size_t kCentralHeaderSize =
-    4 +  // signature
-    2 +  // version made by
-    2 +  // version needed to extract
-    2 +  // general purpose bit flag
-    2 +  // compression method
-    2 +  // last modification time
-    2 +  // last modification date
-    4 +  // CRC-32
-    4 +  // compressed size
-    4 +  // uncompressed size
-    2 +  // file name length
-    2 +  // extra field length
-    2 +  // file comment length
-    2 +  // disk number start
-    2 +  // internal file attributes
-    4 +  // external file attributes
-    4;   // relative offset of local header
+constexpr size_t kCentralHeaderSize = 4 +  // signature
+                                      2 +  // version made by
+                                      2 +  // version needed to extract
+                                      2 +  // general purpose bit flag
+                                      2 +  // compression method
+                                      2 +  // last modification time
+                                      2 +  // last modification date
+                                      4 +  // CRC-32
+                                      4 +  // compressed size
+                                      4 +  // uncompressed size
+                                      2 +  // file name length
+                                      2 +  // extra field length
+                                      2 +  // file comment length
+                                      2 +  // disk number start
+                                      2 +  // internal file attributes
+                                      4 +  // external file attributes
+                                      4;   // relative offset of local header
 static_assert(kCentralHeaderSize == 46, "central header: 46 bytes + name");
 
 // ---------------------------------------------------------------------------

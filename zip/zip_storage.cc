@@ -6,7 +6,8 @@ CZipStorage::CZipStorage() = default;
 
 CZipStorage::~CZipStorage() = default;  // m_internalfile closes its descriptor
 
-void CZipStorage::Open(const std::string& path, int mode, uint64_t volume_size) {
+void CZipStorage::Open(const std::string& path, int mode,
+                       uint64_t volume_size) {
   m_uCurrentVolume = kNoVolume;
   m_pWriteBuffer.Allocate(static_cast<uint32_t>(m_iWriteBufferSize));
   m_uBytesInWriteBuffer = 0;

@@ -97,8 +97,8 @@ ArchiveCheck CheckArchive(const std::string& path,
     const std::string want = Listing(*expected);
     if (contents.ok && contents.output != want) {
       contents.ok = false;
-      contents.output = "entries read back:\n" + contents.output +
-                        "expected:\n" + want;
+      contents.output =
+          "entries read back:\n" + contents.output + "expected:\n" + want;
     }
     check.verdicts.push_back(contents);
   }

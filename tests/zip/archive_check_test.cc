@@ -1,8 +1,9 @@
 // The reader check itself: it passes whole archives and fails damaged ones.
+#include "tests/support/archive_check.h"
+
 #include <string>
 
 #include "gtest/gtest.h"
-#include "tests/support/archive_check.h"
 #include "tests/support/temp_dir.h"
 #include "tests/zip/zip_test_util.h"
 #include "zip/zip_archive.h"

@@ -1,5 +1,7 @@
 // Byte-exact tests of the archives CZipArchive writes (Part 7.1), each also
 // checked by the three independent readers.
+#include "zip/zip_archive.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +11,6 @@
 #include "gtest/gtest.h"
 #include "tests/support/temp_dir.h"
 #include "tests/zip/zip_test_util.h"
-#include "zip/zip_archive.h"
 
 namespace zip_test {
 namespace {
@@ -35,9 +36,9 @@ class ZipArchiveTest : public ZipTest {
   }
 
   // Compares the archive with `entries` byte for byte and runs the readers.
-  void ExpectArchive(const std::string& archive,
-                     const std::vector<Entry>& entries,
-                     const std::vector<testing_support::ExpectedEntry>& contents) {
+  void ExpectArchive(
+      const std::string& archive, const std::vector<Entry>& entries,
+      const std::vector<testing_support::ExpectedEntry>& contents) {
     const std::string actual = ReadFile(archive);
     const std::string expected = BuildArchive(entries);
     EXPECT_EQ(actual, expected) << FirstDifference(actual, expected);
@@ -68,19 +69,18 @@ TEST_F(ZipArchiveTest, ThreeByteFileIsStoredByteForByte) {
   // Every byte written out from the tables of Part 7.1.
   const unsigned char bytes[] = {
       // local header
-      0x50, 0x4B, 0x03, 0x04,  // signature
-      0x14, 0x00,              // version needed 20
-      0x00, 0x00,              // flag
-      0x00, 0x00,              // method 0: stored
-      0x63, 0x70,              // time 14:03:07
-      0x65, 0x58,              // date 2024-03-05
-      0xC2, 0x41, 0x24, 0x35,  // CRC-32 of "abc"
-      0x03, 0x00, 0x00, 0x00,  // compressed size
-      0x03, 0x00, 0x00, 0x00,  // uncompressed size
-      0x07, 0x00,              // name length
-      0x00, 0x00,              // extra length
-      'a', 'b', 'c', '.', 't', 'x', 't',
-      'a', 'b', 'c',           // data
+      0x50, 0x4B, 0x03, 0x04,                            // signature
+      0x14, 0x00,                                        // version needed 20
+      0x00, 0x00,                                        // flag
+      0x00, 0x00,                                        // method 0: stored
+      0x63, 0x70,                                        // time 14:03:07
+      0x65, 0x58,                                        // date 2024-03-05
+      0xC2, 0x41, 0x24, 0x35,                            // CRC-32 of "abc"
+      0x03, 0x00, 0x00, 0x00,                            // compressed size
+      0x03, 0x00, 0x00, 0x00,                            // uncompressed size
+      0x07, 0x00,                                        // name length
+      0x00, 0x00,                                        // extra length
+      'a', 'b', 'c', '.', 't', 'x', 't', 'a', 'b', 'c',  // data
       // central header at 40
       0x50, 0x4B, 0x01, 0x02,  // signature
       0x14, 0x03,              // version made by 0x0314
@@ -169,8 +169,7 @@ TEST_F(ZipArchiveTest, StoredEntryLargerThanTheOutputBufferIsWrittenInFull) {
   for (uint32_t buffer : {65536u, 400u * 1024u, 1000u}) {
     SCOPED_TRACE(buffer);
     std::string archive = WriteArchive({"big.bin"}, 0, 7, buffer);
-    ExpectArchive(archive, {StoredEntry("big.bin", data)},
-                  {{"big.bin", data}});
+    ExpectArchive(archive, {StoredEntry("big.bin", data)}, {{"big.bin", data}});
   }
 }
 
@@ -267,8 +266,7 @@ TEST_F(ZipArchiveTest, BackslashesInNamesBecomeSlashes) {
   ASSERT_TRUE(zip.Open(archive, CZipArchive::zipCreate, 0));
   ASSERT_TRUE(zip.AddFile(Path("b.txt"), "a\\b.txt", -1, 7, 65536));
   zip.Close();
-  ExpectArchive(archive, {StoredEntry("a/b.txt", "xyz")},
-                {{"a/b.txt", "xyz"}});
+  ExpectArchive(archive, {StoredEntry("a/b.txt", "xyz")}, {{"a/b.txt", "xyz"}});
 }
 
 TEST_F(ZipArchiveTest, ExternalAttributesFollowTheMode) {
@@ -402,7 +400,8 @@ TEST_F(ZipArchiveTest, EntriesWrittenThroughOpenEntryDirectly) {
   EXPECT_FALSE(zip.OpenEntry(templ, -1));  // one entry at a time
   for (size_t at = 0; at < text.size(); at += 7000) {
     std::string part = text.substr(at, 7000);
-    ASSERT_TRUE(zip.WriteEntry(part.data(), static_cast<uint32_t>(part.size())));
+    ASSERT_TRUE(
+        zip.WriteEntry(part.data(), static_cast<uint32_t>(part.size())));
   }
   ASSERT_TRUE(zip.CloseEntry());
   zip.Close();
@@ -453,7 +452,8 @@ TEST_F(ZipArchiveTest, DestroyingAnOpenArchiveLeavesNoCentralDirectory) {
     templ.SetSystemAttributes(S_IFREG | 0644);
     ASSERT_TRUE(zip.OpenEntry(templ, 6));
     std::string text = LogText(200000);
-    ASSERT_TRUE(zip.WriteEntry(text.data(), static_cast<uint32_t>(text.size())));
+    ASSERT_TRUE(
+        zip.WriteEntry(text.data(), static_cast<uint32_t>(text.size())));
   }
   const std::string bytes = ReadFile(archive);
   // The first entry whole (local header patched), no central directory.

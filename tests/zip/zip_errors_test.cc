@@ -37,10 +37,12 @@ TEST(ZipExceptionTest, FixedTexts) {
       {28, "No space left on device."},
       {30, "Read-only file system."},
       {101, "Damaged or not a zip file."},
-      {110, "The limit of the maximum number of files in an archive has been "
-            "reached."},
-      {111, "The filename, the comment or local or central extra field of the "
-            "file added to the archive is too long."},
+      {110,
+       "The limit of the maximum number of files in an archive has been "
+       "reached."},
+      {111,
+       "The filename, the comment or local or central extra field of the "
+       "file added to the archive is too long."},
       {112, "The file size is too large to be supported."},
       {115, "An internal error."},
       {123, "The collection is empty and the bounds do not exist."},
@@ -122,9 +124,8 @@ TEST(ZipExceptionTest, ThrowCapturesErrnoAndTheFileName) {
   EXPECT_STREQ(no_name.what(), "The file size is too large to be supported.");
   // An errno without a text of its own is named by the system in what().
   CZipException loop(ELOOP, "p");
-  EXPECT_EQ(std::string(loop.what()),
-            std::string("Unspecified error (") + std::strerror(ELOOP) +
-                ") File: p");
+  EXPECT_EQ(std::string(loop.what()), std::string("Unspecified error (") +
+                                          std::strerror(ELOOP) + ") File: p");
 }
 
 TEST(ZipExceptionTest, ZlibResultsMapToCauses) {
@@ -163,9 +164,9 @@ TEST_F(ZipErrorTest, MissingSourceThrows116WithTheArchivePath) {
     EXPECT_EQ(e.m_szFileName, archive);
     EXPECT_EQ(TextWithErrno(e, e.m_iSystemError),
               "A file error occurred (No such file or directory.).");
-    EXPECT_EQ(std::string(e.what()),
-              "A file error occurred (No such file or directory.). File: " +
-                  archive);
+    EXPECT_EQ(
+        std::string(e.what()),
+        "A file error occurred (No such file or directory.). File: " + archive);
   }
   // Nothing of that entry was written.
   EXPECT_EQ(ReadFile(archive).size(), before);

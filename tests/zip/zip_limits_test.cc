@@ -54,7 +54,8 @@ class ZipLimitsTest : public ZipTest {
     } catch (const CZipException& e) {
       EXPECT_EQ(e.m_iCause, CZipException::tooBigSize);
       EXPECT_EQ(e.m_szFileName, zip.GetArchivePath());
-      EXPECT_EQ(e.GetErrorText(), "The file size is too large to be supported.");
+      EXPECT_EQ(e.GetErrorText(),
+                "The file size is too large to be supported.");
     }
     EXPECT_EQ(ReadFile(zip.GetArchivePath()).size(), before);
     EXPECT_EQ(zip.GetCount(), count);

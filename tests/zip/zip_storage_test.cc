@@ -92,8 +92,8 @@ TEST_F(ZipStorageTest, FileOperations) {
     EXPECT_EQ(e.m_iCause, ENOENT);
     EXPECT_EQ(e.m_szFileName, Path("missing"));
   }
-  ASSERT_TRUE(file.Open(Path("f.bin"), CZipFile::ModeReadWrite |
-                                           CZipFile::ModeNoTruncate, true));
+  ASSERT_TRUE(file.Open(
+      Path("f.bin"), CZipFile::ModeReadWrite | CZipFile::ModeNoTruncate, true));
   EXPECT_EQ(file.GetFilePath(), Path("f.bin"));
   EXPECT_EQ(file.GetLength(), 10u);
   EXPECT_EQ(file.GetPosition(), 0u);
@@ -208,8 +208,10 @@ TEST_F(CompressorTest, StoredDataIsCopiedAcrossBufferFlushes) {
 }
 
 TEST(CompressorFactoryTest, MakesDeflateCompressorsForMethods0And8Only) {
-  std::unique_ptr<CZipCompressor> store(CZipCompressor::CreateCompressor(0, nullptr));
-  std::unique_ptr<CZipCompressor> deflate(CZipCompressor::CreateCompressor(8, nullptr));
+  std::unique_ptr<CZipCompressor> store(
+      CZipCompressor::CreateCompressor(0, nullptr));
+  std::unique_ptr<CZipCompressor> deflate(
+      CZipCompressor::CreateCompressor(8, nullptr));
   EXPECT_NE(dynamic_cast<Korvel::CDeflateCompressor*>(store.get()), nullptr);
   EXPECT_NE(dynamic_cast<Korvel::CDeflateCompressor*>(deflate.get()), nullptr);
   EXPECT_EQ(CZipCompressor::CreateCompressor(12, nullptr), nullptr);

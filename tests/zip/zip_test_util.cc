@@ -190,8 +190,9 @@ uint32_t Crc32(const std::string& data) {
 }
 
 uint16_t Le16(const std::string& bytes, size_t offset) {
-  return static_cast<uint16_t>(static_cast<unsigned char>(bytes.at(offset)) |
-                               (static_cast<unsigned char>(bytes.at(offset + 1)) << 8));
+  return static_cast<uint16_t>(
+      static_cast<unsigned char>(bytes.at(offset)) |
+      (static_cast<unsigned char>(bytes.at(offset + 1)) << 8));
 }
 
 uint32_t Le32(const std::string& bytes, size_t offset) {
@@ -215,7 +216,7 @@ std::string LogText(size_t bytes, uint32_t seed) {
   static const char* const kComponent[] = {"diskd", "netd", "logman", "velto",
                                            "krtcore"};
   static const char* const kMessage[] = {
-      "low space on /var", "link up on eth0", "connection refused",
+      "low space on /var",     "link up on eth0",        "connection refused",
       "retrying in 5 seconds", "configuration reloaded", "checksum mismatch"};
   uint32_t state = seed == 0 ? 1 : seed;
   std::string out;

@@ -58,9 +58,9 @@ class ZipTest : public ::testing::Test {
                          mode_t mode = 0644);
   // The three readers must accept the archive; with `expected`, the entries
   // read back must match it.
-  void ExpectReadable(const std::string& archive,
-                      const std::vector<testing_support::ExpectedEntry>&
-                          expected);
+  void ExpectReadable(
+      const std::string& archive,
+      const std::vector<testing_support::ExpectedEntry>& expected);
 
   // Compares the archive with `entries` byte for byte, then runs the
   // readers and compares what they extract with the entries' contents.
