@@ -56,7 +56,7 @@ uint64_t FileSize(const std::string& path) {
 
 // ---------------------------------------------------------------------------
 // Synthetic log text: "MM/DD/YYYY HH:MM:SS\t index\t severity\tcomponent\t
-// message", as the tool writes its log files (Part 1.3).
+// message", as the tool writes its log files.
 
 class LogGenerator {
  public:

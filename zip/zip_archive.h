@@ -1,6 +1,6 @@
 // CZipArchive: creates a new zip archive, adds regular files to it one at a
-// time, stored or raw-deflated, and finishes it with a central directory
-// (Part 7.1). Single volume only; no reading, encryption, Zip64, comments or
+// time, stored or raw-deflated, and finishes it with a central directory.
+// Single volume only; no reading, encryption, Zip64, comments or
 // extra fields. Failures throw CZipException (zip/zip_exception.h); bool
 // results report only refusals that changed nothing.
 //
@@ -54,7 +54,7 @@ struct CZipAddRequest {
 
 class CZipArchive {
  public:
-  // Open mode bits. The spec's names, and the short names of the library.
+  // Open mode bits, with short aliases.
   enum OpenMode {
     OpenExisting = 1,
     OpenReadOnly = 2,  // with 1
@@ -89,7 +89,7 @@ class CZipArchive {
   bool Open(const std::string& path, int mode = OpenExisting,
             uint32_t volume_size = 0);
 
-  // Adds the file at `path` as `name` (Part 7.1). True when the entry was
+  // Adds the file at `path` as `name`. True when the entry was
   // written; false when the trimmed path is empty or no entry could be
   // opened (archive not open, an entry open, 65535 entries already).
   // Throws cause 116 when the source is missing, 111 for a name over 65535

@@ -1,4 +1,4 @@
-// CZipAutoBuffer: an owned byte array and its size (Part 7.3).
+// CZipAutoBuffer: an owned byte array and its size.
 #ifndef KRTLOGS_ZIP_ZIP_AUTO_BUFFER_H_
 #define KRTLOGS_ZIP_ZIP_AUTO_BUFFER_H_
 

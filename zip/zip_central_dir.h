@@ -1,6 +1,6 @@
 // CZipCentralDir: the ordered list of entry headers of an archive being
 // written, and the central directory and end record written from them at
-// Close (Part 7.1).
+// Close.
 #ifndef KRTLOGS_ZIP_ZIP_CENTRAL_DIR_H_
 #define KRTLOGS_ZIP_ZIP_CENTRAL_DIR_H_
 

@@ -1,4 +1,4 @@
-// Compression and checksums (Part 7.2): CZipCompressor with its options,
+// Compression and checksums: CZipCompressor with its options,
 // Korvel::CBaseLibCompressor (tracking of the memory zlib allocates) and
 // Korvel::CDeflateCompressor (stored and raw-deflated entries over zlib).
 // Only compression is built; decompression is not part of this system, and

@@ -11,7 +11,7 @@ struct CauseText {
   const char* text;
 };
 
-// Causes with a fixed text (Part 7.3). 100 is absent on purpose: it stands
+// Causes with a fixed text. 100 is absent on purpose: it stands
 // for "the text of errno", with "Unspecified error" only as the fallback.
 const CauseText kFixedTexts[] = {
     {1, "Not super-user."},

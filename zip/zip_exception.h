@@ -1,4 +1,4 @@
-// CZipException: the one exception of the zip archive writer (Part 7.3). It
+// CZipException: the one exception of the zip archive writer. It
 // carries a numeric cause (an errno value, or one of the causes below) and
 // the path of the file concerned.
 #ifndef KRTLOGS_ZIP_ZIP_EXCEPTION_H_
@@ -57,14 +57,13 @@ class CZipException : public std::exception {
                                  const char* file_name = nullptr);
 
   // The message of the cause, built now: texts that depend on errno use the
-  // errno of this moment (Part 7.3).
+  // errno of this moment.
   std::string GetErrorText() const;
   // Copies at most size - 1 characters of GetErrorText and a terminating
   // zero; false, copying nothing, for a null buffer, size 0 or an empty text.
   bool CopyErrorText(char* buffer, size_t size) const;
 
   // GetErrorText as it was when the exception was made, then the file name.
-  // (Part 7.3 leaves what() to std::exception; the tool prints this.)
   const char* what() const noexcept override;
 
   std::string m_szFileName;  // may be empty

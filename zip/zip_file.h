@@ -1,5 +1,5 @@
 // CZipAbstractFile and CZipFile: a thin wrapper round a POSIX file
-// descriptor (Part 7.3). Every failing call except SetLength throws
+// descriptor. Every failing call except SetLength throws
 // CZipException with errno as cause and the file's path as file name.
 #ifndef KRTLOGS_ZIP_ZIP_FILE_H_
 #define KRTLOGS_ZIP_ZIP_FILE_H_

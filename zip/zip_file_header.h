@@ -1,5 +1,5 @@
 // CZipFileHeader: one entry's fields, and the local header, data descriptor
-// and central header records built from them (Part 7.1).
+// and central header records built from them.
 #ifndef KRTLOGS_ZIP_ZIP_FILE_HEADER_H_
 #define KRTLOGS_ZIP_ZIP_FILE_HEADER_H_
 

@@ -1,5 +1,5 @@
-// Byte layouts of the zip records this writer produces (PKWARE APPNOTE;
-// Part 7.1 of the spec) and the little-endian helpers that put and get their
+// Byte layouts of the zip records this writer produces (PKWARE APPNOTE)
+// and the little-endian helpers that put and get their
 // fields. Every record size and field offset is spelled out as the sum of the
 // fields before it, so a change to one field shows up in every number.
 #ifndef KRTLOGS_ZIP_ZIP_RECORDS_H_

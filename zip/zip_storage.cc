@@ -48,7 +48,7 @@ void CZipStorage::Write(const void* data, uint32_t count, bool /*keep*/) {
 void CZipStorage::Flush() {
   if (m_uBytesInWriteBuffer == 0) return;
   // The waiting count drops to 0 before the write: bytes of a failed write
-  // are not written again (Part 7.3).
+  // are not written again.
   uint32_t n = m_uBytesInWriteBuffer;
   m_uBytesInWriteBuffer = 0;
   m_pFile->Write(m_pWriteBuffer.GetBuffer(), n);

@@ -1,5 +1,5 @@
 // CZipStorage: owns the archive's CZipFile, buffers everything written to
-// the archive and offers positioned access for patching headers (Part 7.3).
+// the archive and offers positioned access for patching headers.
 // Only single-volume archives are supported in this system.
 #ifndef KRTLOGS_ZIP_ZIP_STORAGE_H_
 #define KRTLOGS_ZIP_ZIP_STORAGE_H_

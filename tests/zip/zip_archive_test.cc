@@ -1,4 +1,4 @@
-// Byte-exact tests of the archives CZipArchive writes (Part 7.1), each also
+// Byte-exact tests of the archives CZipArchive writes, each also
 // checked by the three independent readers.
 #include "zip/zip_archive.h"
 
@@ -66,7 +66,7 @@ TEST_F(ZipArchiveTest, ThreeByteFileIsStoredByteForByte) {
   MakeSource("abc.txt", "abc");
   std::string archive = WriteArchive({"abc.txt"});
 
-  // Every byte written out from the tables of Part 7.1.
+  // Every byte written out from the record tables.
   const unsigned char bytes[] = {
       // local header
       0x50, 0x4B, 0x03, 0x04,                            // signature
@@ -461,7 +461,7 @@ TEST_F(ZipArchiveTest, DestroyingAnOpenArchiveLeavesNoCentralDirectory) {
             BuildArchive({StoredEntry("a.txt", "abc")}).substr(0, 38));
   EXPECT_EQ(bytes.find("PK\x05\x06"), std::string::npos);
   EXPECT_EQ(bytes.find("PK\x01\x02"), std::string::npos);
-  // Not a readable archive, as Part 1.4 expects of a failed run.
+  // Without its central directory the archive is not readable.
   EXPECT_FALSE(testing_support::CheckArchive(archive).ok());
 }
 

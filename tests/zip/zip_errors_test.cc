@@ -1,5 +1,5 @@
-// CZipException's causes, texts and file names (Part 7.3), and the places
-// Parts 7.1 to 7.3 throw them from.
+// CZipException's causes, texts and file names, and the places
+// the writer throws them from.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>

@@ -1,4 +1,4 @@
-// Storage, files, buffers and the compressor on their own (Parts 7.2, 7.3).
+// Storage, files, buffers and the compressor on their own.
 #include <sys/stat.h>
 #include <unistd.h>
 

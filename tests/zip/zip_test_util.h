@@ -1,7 +1,7 @@
 // Shared pieces of the zip writer's tests: a fixture with a temporary folder
 // and a fixed time zone, source files with fixed times and modes, an
-// archive builder written independently of the writer (from the tables of
-// Part 7.1), and zlib called directly as the oracle for deflated data.
+// archive builder written independently of the writer (from the record
+// tables), and zlib called directly as the oracle for deflated data.
 #ifndef KRTLOGS_TESTS_ZIP_ZIP_TEST_UTIL_H_
 #define KRTLOGS_TESTS_ZIP_ZIP_TEST_UTIL_H_
 
@@ -31,7 +31,7 @@ constexpr uint16_t kDosTime = 0x7063;
 constexpr uint16_t kDosDate = 0x5865;
 time_t ExampleTime();
 
-// One entry as Part 7.1 describes its bytes.
+// One entry, described by the bytes it must produce.
 struct Entry {
   std::string name;  // stored name
   uint16_t method = 0;
