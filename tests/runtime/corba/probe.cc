@@ -155,4 +155,28 @@ qoc::log::manager_i_ptr probe_servant_t::logon(const char*, const char*) {
 
 void probe_servant_t::destroy() {}
 
+std::string outcome_of(const std::function<void()>& call) {
+  try {
+    call();
+    return "none";
+  } catch (const qo::sec::access_denied_t& e) {
+    return std::string("access_denied|") + e.what() + "|" +
+           std::to_string(e.code());
+  } catch (const qo::sec::logon_fail_t& e) {
+    return std::string("logon_fail|") + e.what() + "|" +
+           std::to_string(e.code());
+  } catch (const qo::errorcode_t& e) {
+    return std::string("errorcode|") + e.what() + "|" +
+           std::to_string(e.code());
+  } catch (const qo::exception_t& e) {
+    return std::string("exception|") + e.what();
+  } catch (const qo::corba::exception_t& e) {
+    return std::string("corba|") + e.what();
+  } catch (const std::exception& e) {
+    return std::string("std|") + e.what();
+  } catch (const CORBA::Exception& e) {
+    return std::string("raw|") + e._name();
+  }
+}
+
 }  // namespace probe

@@ -16,10 +16,12 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
 #include "qoc_log.hh"
+#include "qoc_pm.hh"
 #include "runtime/corba/imp_owner_control.h"
 #include "runtime/corba/remote_module.h"
 
@@ -115,6 +117,11 @@ class probe_servant_t : public virtual POA_qoc::log::manager_i,
 using module_t =
     qo::corba::remote_module_t<probe_if_t, probe_proxy_t, probe_servant_t,
                                qoc::log::manager_i>;
+
+// What leaves `call`, as "class|message" (with "|code" for error codes):
+// classes access_denied, logon_fail, errorcode, exception, corba, std and
+// raw (a CORBA exception nobody translated); "none" when nothing does.
+std::string outcome_of(const std::function<void()>& call);
 
 // Host and port of the first IIOP profile of a stringified reference;
 // false when `ior` is not one.

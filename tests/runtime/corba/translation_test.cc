@@ -12,6 +12,7 @@
 #include "runtime/corba/call.h"
 #include "runtime/corba/system_exception_text.h"
 #include "runtime/error/exception.h"
+#include "tests/runtime/corba/probe.h"
 
 namespace qo::corba {
 namespace {
@@ -97,38 +98,16 @@ TEST(SystemExceptionTextTest, OtherMinorCodeSets) {
       system_exception_text(CORBA::TRANSIENT(0x54411100, CORBA::COMPLETED_NO)));
 }
 
-// What client_call (or generic_call) turns `thrown` into, as
-// "class|text|code".
+// What client_call (or generic_call) turns `thrown` into.
 std::string ClientOutcome(const std::function<void()>& thrown,
                           bool qoc_operation = true) {
-  auto call = [&] {
+  return probe::outcome_of([&] {
     if (qoc_operation) {
       client_call(thrown);
     } else {
       generic_call(thrown);
     }
-  };
-  try {
-    call();
-    return "none";
-  } catch (const qo::sec::access_denied_t& e) {
-    return std::string("access_denied|") + e.what() + "|" +
-           std::to_string(e.code());
-  } catch (const qo::sec::logon_fail_t& e) {
-    return std::string("logon_fail|") + e.what() + "|" +
-           std::to_string(e.code());
-  } catch (const qo::errorcode_t& e) {
-    return std::string("errorcode|") + e.what() + "|" +
-           std::to_string(e.code());
-  } catch (const qo::exception_t& e) {
-    return std::string("exception|") + e.what();
-  } catch (const qo::corba::exception_t& e) {
-    return std::string("corba|") + e.what();
-  } catch (const std::exception& e) {
-    return std::string("std|") + e.what();
-  } catch (const CORBA::Exception& e) {
-    return std::string("raw|") + e._name();
-  }
+  });
 }
 
 TEST(ClientCallTest, TranslationTable) {
