@@ -35,9 +35,9 @@ bool pick_ip_address(const std::vector<uint32_t>& addresses, unsigned index,
   return false;
 }
 
-std::vector<uint32_t> host_ipv4_addresses() {
+std::vector<uint32_t> host_ipv4_addresses(interface_lister_t lister) {
   ifaddrs* list = nullptr;
-  qo::pos::ensure(getifaddrs(&list) == 0, "get_ip_interfaces failed");
+  qo::pos::ensure(lister(&list) == 0, "get_ip_interfaces failed");
   std::unique_ptr<ifaddrs, void (*)(ifaddrs*)> guard(list, freeifaddrs);
   std::vector<uint32_t> addresses;
   for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
@@ -53,7 +53,12 @@ std::vector<uint32_t> host_ipv4_addresses() {
 }
 
 void get_ip_address(std::string& out, unsigned index) {
-  pick_ip_address(host_ipv4_addresses(), index, out);
+  get_ip_address(out, index, getifaddrs);
+}
+
+void get_ip_address(std::string& out, unsigned index,
+                    interface_lister_t lister) {
+  pick_ip_address(host_ipv4_addresses(lister), index, out);
 }
 
 std::string ip_address(unsigned index) {

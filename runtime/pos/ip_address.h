@@ -5,6 +5,8 @@
 #ifndef QO_RUNTIME_POS_IP_ADDRESS_H_
 #define QO_RUNTIME_POS_IP_ADDRESS_H_
 
+#include <ifaddrs.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,6 +19,14 @@ namespace qo::pos {
 // error text when the interface list cannot be read.
 void get_ip_address(std::string& out, unsigned index);
 
+// The system's interface list as getifaddrs(3) gives it; the list is
+// released with freeifaddrs(3).
+using interface_lister_t = int (*)(ifaddrs** list);
+
+// get_ip_address over the list `lister` gives.
+void get_ip_address(std::string& out, unsigned index,
+                    interface_lister_t lister);
+
 // get_ip_address on an empty string: the text, or "" when there is none.
 std::string ip_address(unsigned index);
 
@@ -26,9 +36,10 @@ std::string ip_address(unsigned index);
 bool pick_ip_address(const std::vector<uint32_t>& addresses, unsigned index,
                      std::string& out);
 
-// The IPv4 addresses of the host's interfaces that are up, in the order the
-// system lists them, in host byte order. Throws as get_ip_address.
-std::vector<uint32_t> host_ipv4_addresses();
+// The IPv4 addresses of the interfaces that are up, in the order `lister`
+// lists them, in host byte order. Throws as get_ip_address.
+std::vector<uint32_t> host_ipv4_addresses(
+    interface_lister_t lister = getifaddrs);
 
 }  // namespace qo::pos
 

@@ -69,9 +69,6 @@ TEST(SystemExceptionTextTest, VendorCompletions) {
   EXPECT_EQ(
       "send request failed, completed = MAYBE",
       system_exception_text(CORBA::TIMEOUT(minor, CORBA::COMPLETED_MAYBE)));
-  EXPECT_EQ("send request failed",
-            system_exception_text(CORBA::TIMEOUT(
-                minor, static_cast<CORBA::CompletionStatus>(7))));
 }
 
 TEST(SystemExceptionTextTest, OtherMinorCodeSets) {
