@@ -168,10 +168,14 @@ void orb_t::servant_remove(const void* imp, bool delete_imp) {
     owner->set_imp_owner(delete_imp);
   }
   // After stop the POA is gone and has released the servant already; the
-  // entry holds the last reference then.
+  // entry holds the last reference then and lets go of it here.
   if (down_) return;
   PortableServer::POA_ptr poa = root_poa();
   PortableServer::ObjectId_var id = poa->servant_to_id(entry.servant);
+  // Our reference goes first, so that the POA's is the last one and the
+  // servant dies wherever the POA lets go of it, after any request still
+  // running in it.
+  entry.servant = nullptr;
   poa->deactivate_object(id);
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -77,7 +78,13 @@ class server_t {
     for (size_t i = 0; i < n; ++i) expected += line;
     return process_.WaitForOutput(expected, kStartupMs);
   }
-  int stop(int signal) { return process_.Stop(signal); }
+  // The server's exit status; its output goes to the test log when that is
+  // not 0, so that sanitizer reports of the server show.
+  int stop(int signal) {
+    int status = process_.Stop(signal);
+    if (status != 0 && signal != SIGKILL) std::cerr << process_.Output();
+    return status;
+  }
 
  private:
   std::string output_;
