@@ -11,13 +11,15 @@ namespace qo::corba {
 
 namespace {
 
-// Guards only the singleton pointer. Created on first use, which happens
-// during static initialisation of any program that touches the singleton
-// from a static object, and destroyed at exit.
+// Guards only the singleton pointer. Built on first use, so that static
+// objects of other files may reach the singleton while the program starts,
+// and at the latest during static initialisation (below); destroyed at exit.
 qo::pproc::mutex_t& process_lock() {
   static qo::pproc::mutex_t lock;
   return lock;
 }
+
+qo::pproc::mutex_t& process_lock_at_start = process_lock();
 
 orb_t* instance = nullptr;  // guarded by process_lock()
 
