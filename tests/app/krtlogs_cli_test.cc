@@ -21,31 +21,47 @@ struct Case {
 TEST(KrtlogsCliTest, PrintsTheRunLinesInOrder) {
   const Case cases[] = {
       {{}, "Using default 10 KRTs\ndone\nSearching for 10 KRTs \ndone\n", 0},
-      {{"-n", "3"}, "Searching for 3 KRTs\ndone\nSearching for 3 KRTs \ndone\n", 0},
+      {{"-n", "3"},
+       "Searching for 3 KRTs\ndone\nSearching for 3 KRTs \ndone\n",
+       0},
       {{"-n", "3", "-s", "10.1.2.33"},
        "Searching for 3 KRTs\nSearching for single KRT at 10.1.2.33\ndone\n"
        "done\n",
        0},
       {{"-s", "10.1.2.33", "-clear"},
-       "Searching for single KRT at 10.1.2.33\ndone\ndone\n", 0},
+       "Searching for single KRT at 10.1.2.33\ndone\ndone\n",
+       0},
       {{"-S", "10.1.2.33", "-s", "10.1.2.44"},
-       "Searching for single KRT at 10.1.2.44\ndone\ndone\n", 0},
+       "Searching for single KRT at 10.1.2.44\ndone\ndone\n",
+       0},
       {{"-N", "2", "-CLEAR"},
-       "Searching for 2 KRTs\ndone\nSearching for 2 KRTs \ndone\n", 0},
+       "Searching for 2 KRTs\ndone\nSearching for 2 KRTs \ndone\n",
+       0},
       {{"-n", "3", "-n", "4"},
-       "Searching for 3 KRTs\ndone\nSearching for 3 KRTs \ndone\n", 0},
+       "Searching for 3 KRTs\ndone\nSearching for 3 KRTs \ndone\n",
+       0},
       {{"-n", "12x"},
-       "Searching for 12 KRTs\ndone\nSearching for 12 KRTs \ndone\n", 0},
-      {{"-n", " 5"}, "Searching for 5 KRTs\ndone\nSearching for 5 KRTs \ndone\n", 0},
+       "Searching for 12 KRTs\ndone\nSearching for 12 KRTs \ndone\n",
+       0},
+      {{"-n", " 5"},
+       "Searching for 5 KRTs\ndone\nSearching for 5 KRTs \ndone\n",
+       0},
       {{"-n", "-2"},
-       "Searching for 10 KRTs\ndone\nSearching for 10 KRTs \ndone\n", 0},
-      {{"-n"}, "Searching for 10 KRTs\ndone\nSearching for 10 KRTs \ndone\n", 0},
+       "Searching for 10 KRTs\ndone\nSearching for 10 KRTs \ndone\n",
+       0},
+      {{"-n"},
+       "Searching for 10 KRTs\ndone\nSearching for 10 KRTs \ndone\n",
+       0},
       {{"-n", "x3"},
-       "Searching for 10 KRTs\ndone\nSearching for 10 KRTs \ndone\n", 0},
-      {{"-n", "0"}, "Searching for 0 KRTs\ndone\nSearching for 0 KRTs \ndone\n", 0},
+       "Searching for 10 KRTs\ndone\nSearching for 10 KRTs \ndone\n",
+       0},
+      {{"-n", "0"},
+       "Searching for 0 KRTs\ndone\nSearching for 0 KRTs \ndone\n",
+       0},
       {{"-s", "-clear"}, "Searching for single KRT at \ndone\ndone\n", 0},
       {{"stray", "-x"},
-       "Using default 10 KRTs\ndone\nSearching for 10 KRTs \ndone\n", 0},
+       "Using default 10 KRTs\ndone\nSearching for 10 KRTs \ndone\n",
+       0},
   };
   TempDir dir;
   for (const Case& c : cases) {
@@ -57,6 +73,27 @@ TEST(KrtlogsCliTest, PrintsTheRunLinesInOrder) {
     EXPECT_EQ(c.out, r.out) << "krtlogs " << shown;
     EXPECT_EQ(c.status, r.status) << "krtlogs " << shown;
   }
+}
+
+TEST(KrtlogsCliTest, OrbFailureIsOneLineOnStandardError) {
+  TempDir dir;
+  // omniORB reads options from the environment too; this one is malformed.
+  testing_support::ProcessResult r =
+      RunProcess({KRTLOGS_BIN, "-s", "10.1.2.33"}, dir.path(),
+                 {"ORBInitRef=not-an-assignment"});
+  EXPECT_EQ("Searching for single KRT at 10.1.2.33\n", r.out);
+  EXPECT_EQ(
+      "krtlogs: SystemException (VMCID != TAO_DEFAULT_MINOR_CODE) : "
+      "INITIALIZE (INITIALIZE_InvalidORBInitArgs, completed = NO)\n",
+      r.err);
+  EXPECT_EQ(1, r.status);
+}
+
+TEST(KrtlogsCliTest, QuietOnStandardErrorWhenAllGoesWell) {
+  TempDir dir;
+  testing_support::ProcessResult r = RunProcess({KRTLOGS_BIN}, dir.path());
+  EXPECT_EQ("", r.err);
+  EXPECT_EQ(0, r.status);
 }
 
 }  // namespace
