@@ -11,7 +11,7 @@
 namespace qo::log {
 
 struct log_time_t {
-  uint32_t year = 0;  // full year
+  uint32_t year = 0;   // full year
   uint32_t month = 0;  // 1 to 12
   uint32_t day = 0;
   uint32_t hour = 0;

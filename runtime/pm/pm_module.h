@@ -1,0 +1,38 @@
+// The repository module's free functions: make a proxy for a repository
+// (velto_connect for the one on this host), ask whether a proxy's object
+// still exists, publish an implementation through a repository_servant_t
+// and withdraw it again. CORBA failures leave as qo::exception_t or
+// qo::corba::exception_t (runtime/corba/remote_module.h). Any thread; the
+// ORB singleton must exist.
+#ifndef QO_RUNTIME_PM_PM_MODULE_H_
+#define QO_RUNTIME_PM_PM_MODULE_H_
+
+#include <string>
+
+#include "runtime/pm/repository_if.h"
+
+namespace qo::pm {
+
+// Where the repository of this host is reached.
+constexpr char kVeltoAddress[] = "corbaloc:iiop:localhost:4000/velto";
+
+// A new proxy (owned by the caller, never null) for the repository at
+// `address`, a stringified reference or a corbaloc text.
+repository_if_t* proxy_create(const char* address);
+// proxy_create(kVeltoAddress).
+repository_if_t* velto_connect();
+// Whether the object behind `object` still exists. Throws qo::exception_t
+// "proxy_servant_exists: object is not a CORBA proxy" for anything but a
+// repository_proxy_t (the pump included), without a remote call.
+bool proxy_servant_exists(repository_if_t* object);
+// Publishes `imp` (still the caller's) under `key` (empty: no key); `ior`
+// receives the servant's reference.
+void servant_add(repository_if_t* imp, std::string& ior,
+                 const std::string& key);
+// Withdraws what servant_add published for `imp`; with `delete_imp` the
+// servant deletes `imp` once the POA lets go of it.
+void servant_remove(repository_if_t* imp, bool delete_imp);
+
+}  // namespace qo::pm
+
+#endif  // QO_RUNTIME_PM_PM_MODULE_H_
