@@ -1,0 +1,56 @@
+// The command line of krt-sim, checked in full before anything starts:
+//
+//   krt-sim [--units N] [--first-address A] [--address A]...
+//           [--entries N] [--seed S] [--user U] [--password P]
+//           [--fault ADDRESS:KIND[:ARG]]... [--delay ADDRESS:SECONDS]...
+//           [--listen HOST]
+//
+// Units take consecutive addresses from --first-address (10.1.2.255 is
+// followed by 10.1.3.0) or, with --address, exactly the listed ones in
+// that order (then --units and --first-address are refused). Fault kinds:
+// empty, inverted, short:K, range-error:CODE, get-last-error:CODE,
+// clear-error:CODE, hang:range|get_last|clear_logs, bad-reference,
+// no-clear; CODE is decimal or hexadecimal (0x...). Faults and delays must
+// name a unit. Anything else is a usage error.
+#ifndef KRTLOGS_TOOLS_SIM_OPTIONS_H_
+#define KRTLOGS_TOOLS_SIM_OPTIONS_H_
+
+#include <cstdint>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tools/sim_unit.h"
+
+extern const char kSimUsage[];
+
+struct sim_options_t {
+  std::vector<std::string> addresses;  // the units, in publishing order
+  uint32_t entries = 100;
+  uint32_t seed = 1;
+  std::string user = "krt";
+  std::string password = "krt";
+  std::map<std::string, sim_faults_t> faults;  // by unit address
+  std::map<std::string, uint32_t> delays;      // seconds, by unit address
+  std::string listen = "127.0.0.1";
+};
+
+// A command line that cannot be used; what() says why.
+class usage_error_t : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Throws usage_error_t.
+sim_options_t ParseSimOptions(const std::vector<std::string>& args);
+
+// Dotted IPv4 text to a number and back; ParseIpv4 throws usage_error_t.
+uint32_t ParseIpv4(const std::string& text);
+std::string FormatIpv4(uint32_t address);
+
+// A decimal or 0x-hexadecimal 32-bit number; throws usage_error_t naming
+// `what` otherwise.
+uint32_t ParseNumber(const std::string& text, const char* what);
+
+#endif  // KRTLOGS_TOOLS_SIM_OPTIONS_H_
