@@ -112,10 +112,12 @@ std::vector<std::string> orb_arguments(const std::string& endpoint, bool debug,
     }
   }
   // Every concurrent call gets a connection of its own, without a small cap
-  // per server.
-  args.insert(args.end(), {"-ORBoneCallPerConnection", "1",
-                           "-ORBmaxGIOPConnectionPerServer",
-                           std::to_string(kMaxConnectionsPerServer)});
+  // per server; a unit's whole log fits in one reply.
+  args.insert(
+      args.end(),
+      {"-ORBoneCallPerConnection", "1", "-ORBmaxGIOPConnectionPerServer",
+       std::to_string(kMaxConnectionsPerServer), "-ORBgiopMaxMsgSize",
+       std::to_string(kMaxMessageBytes)});
   if (threads > 0) {
     args.insert(args.end(),
                 {"-ORBthreadPerConnectionPolicy", "0",

@@ -21,7 +21,8 @@ struct fake_resolver_t {
 };
 
 const args_t kClient = {"-ORBoneCallPerConnection", "1",
-                        "-ORBmaxGIOPConnectionPerServer", "1024"};
+                        "-ORBmaxGIOPConnectionPerServer", "1024",
+                        "-ORBgiopMaxMsgSize", "1073741824"};
 
 args_t Join(std::initializer_list<args_t> parts) {
   args_t all;
