@@ -35,7 +35,13 @@ void velto_pump_t::disconnect() { remote_.reset(); }
 
 bool velto_pump_t::forward(const std::function<void(repository_if_t&)>& call,
                            bool rethrow) {
-  if (!remote_) return false;
+  if (!remote_) {
+    // A notification nobody could take is a failure its caller must see.
+    if (rethrow) {
+      throw qo::corba::exception_t("no connection to the Velto repository");
+    }
+    return false;
+  }
   try {
     call(*remote_);
     return true;

@@ -117,6 +117,12 @@ TEST_F(VeltoPumpTest, PingThreadRunsOnlyWhileSomethingIsPublished) {
   pump_.unpublish("k");
 }
 
+TEST_F(VeltoPumpTest, NotifyWithoutARepositoryFails) {
+  server_.Down();
+  EXPECT_THROW(pump_.notify("a", "b", 1, 2), qo::corba::exception_t);
+  EXPECT_THROW(pump_.notify_ex("a", "b", "c", 1, 2), qo::corba::exception_t);
+}
+
 TEST_F(VeltoPumpTest, NotifyReportsTheTransportFailureAndReconnects) {
   pump_.ping();
   server_.Down();
