@@ -33,7 +33,8 @@ void memory_repository_t::publish(const std::string& key,
 
 void memory_repository_t::publish_ex(const std::string& key,
                                      const std::string& value, int32_t) {
-  publish(key, value);
+  std::lock_guard<std::mutex> guard(lock_);
+  entries_[key] = value;
 }
 
 void memory_repository_t::unpublish(const std::string& key) {

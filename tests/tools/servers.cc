@@ -31,6 +31,12 @@ server_t::server_t(const std::vector<std::string>& argv,
            process_.Output().find(ready) != std::string::npos;
 }
 
+server_t::~server_t() {
+  if (stopped_) return;
+  kill(process_.pid(), SIGTERM);
+  eventually([&] { return Ended(process_.pid()); });
+}
+
 std::vector<std::string> velto_repo_argv(const std::string& address) {
   return {VELTO_REPO_BIN, "--address", address};
 }

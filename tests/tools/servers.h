@@ -17,23 +17,33 @@ namespace tools_test {
 // A bound for slow machines, never a timing the test relies on.
 constexpr int kPatienceMs = 60000;
 
-// A server process, stopped with SIGKILL if still running at the end.
+// A server process. One still running at the end is asked to stop with
+// SIGTERM, so that it closes its connections as a server does, and killed
+// if it has not ended after kPatienceMs: a killed server leaves this
+// process's ORB with connections that fail once when used again.
 class server_t {
  public:
   // Starts `argv` with its output in `output_path` and waits until the
   // output holds `ready`.
   server_t(const std::vector<std::string>& argv, const std::string& output_path,
            const std::string& ready);
+  ~server_t();
+  server_t(const server_t&) = delete;
+  server_t& operator=(const server_t&) = delete;
 
   bool ready() const { return ready_; }
   std::string output() const { return process_.Output(); }
   pid_t pid() const { return process_.pid(); }
   // Sends `signal` and returns the exit status.
-  int stop(int signal = SIGTERM) { return process_.Stop(signal); }
+  int stop(int signal = SIGTERM) {
+    stopped_ = true;
+    return process_.Stop(signal);
+  }
 
  private:
   testing_support::BackgroundProcess process_;
   bool ready_ = false;
+  bool stopped_ = false;
 };
 
 // velto-repo on address:4000.
