@@ -57,7 +57,7 @@ std::string Message(Draw& draw, uint32_t index) {
   snprintf(number, sizeof(number), " %u (#%u)", draw.Below(100000), index);
   text += number;
   // Lengths spread from a few bytes to a few hundred.
-  uint32_t extra = draw.Below(8) == 0 ? 80 + draw.Below(240) : draw.Below(40);
+  uint32_t extra = draw.Below(8) == 0 ? 60 + draw.Below(160) : draw.Below(24);
   while (extra > 0) {
     const char* word = kWords[draw.Below(kCount)];
     text += ' ';

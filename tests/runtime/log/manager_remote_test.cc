@@ -142,7 +142,7 @@ TEST_F(LogRemoteTest, AWholeLogOfAHundredThousandEntriesCrossesIntact) {
     const std::string what = SimEntry(kSeed, kBigUnit, i).s_what;
     tab |= what.find('\t') != std::string::npos;
     newline |= what.find('\n') != std::string::npos;
-    long_text |= what.size() > 250;
+    long_text |= what.size() > 150;
     empty |= what.empty();
   }
   ASSERT_TRUE(tab && newline && long_text && empty);
