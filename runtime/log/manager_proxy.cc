@@ -1,6 +1,7 @@
 #include "runtime/log/manager_proxy.h"
 
 #include "runtime/corba/call.h"
+#include "runtime/log/entry_list_call.h"
 #include "runtime/log/log_convert.h"
 
 namespace qo::log {
@@ -37,17 +38,11 @@ manager_proxy_t::~manager_proxy_t() {
 
 void manager_proxy_t::get_since(uint32_t since, uint32_t count,
                                 log_entry_list_t& out) {
-  qoc::log::entry_seq_t_var seq =
-      client_call([&] { return object_->get_since(since, count); });
-  out.clear();
-  take_entries(seq.inout(), out);
+  client_call([&] { call_get_since(object_, since, count, out); });
 }
 
 void manager_proxy_t::get_last(uint32_t count, log_entry_list_t& out) {
-  qoc::log::entry_seq_t_var seq =
-      client_call([&] { return object_->get_last(count); });
-  out.clear();
-  take_entries(seq.inout(), out);
+  client_call([&] { call_get_last(object_, count, out); });
 }
 
 bool manager_proxy_t::find_relative(log_entry_t& found, uint32_t from,

@@ -1,0 +1,277 @@
+// log_proxy_bench: what the log manager proxy costs over the generated stub
+// it wraps, against a krt-sim unit on loopback, in one run:
+//   1. the round trip of range through qo::log::manager_proxy_t against the
+//      same call on the stub (bar: at most 1.05);
+//   2. get_last of --entries entries (100,000) through the proxy, with its
+//      conversion to the native list, against the stub alone (bar: at most
+//      1.25);
+//   3. the peak memory of the proxy's get_last of --big entries (1,000,000
+//      of about 100 bytes), and of the stub's for comparison, each measured
+//      in a child process of its own.
+// Proxy and stub runs alternate; medians of --runs runs are compared.
+// Needs port 4000 of 127.0.0.1 free: it starts velto-repo and krt-sim.
+//
+// Usage: log_proxy_bench [--runs N] [--calls N] [--entries N] [--big N]
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "qoc_log.hh"
+#include "runtime/corba/orb.h"
+#include "runtime/log/log_module.h"
+#include "runtime/log/manager_proxy.h"
+#include "runtime/pm/pm_module.h"
+
+namespace {
+
+struct options_t {
+  int runs = 7;
+  int calls = 2000;
+  uint32_t entries = 100000;
+  uint32_t big = 1000000;
+};
+
+double Now() {
+  return std::chrono::duration<double>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+long PeakKib() {
+  rusage usage = {};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// A server in the background until the object goes.
+class server_t {
+ public:
+  server_t(const std::vector<std::string>& argv, const std::string& ready) {
+    char path[] = "/tmp/log_proxy_bench.XXXXXX";
+    int fd = mkstemp(path);
+    output_ = path;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(fd, 1);
+      dup2(fd, 2);
+      std::vector<char*> args;
+      for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      execv(args[0], args.data());
+      _exit(127);
+    }
+    close(fd);
+    for (int i = 0; i < 6000; ++i) {
+      std::ifstream in(output_);
+      std::stringstream text;
+      text << in.rdbuf();
+      if (text.str().find(ready) != std::string::npos) return;
+      if (waitpid(pid_, nullptr, WNOHANG) == pid_) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    fprintf(stderr, "%s did not start; see %s\n", argv[0].c_str(),
+            output_.c_str());
+    exit(1);
+  }
+  ~server_t() {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    unlink(output_.c_str());
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::string output_;
+};
+
+std::string UnitIor(const std::string& address) {
+  std::unique_ptr<qo::pm::repository_if_t> repo(qo::pm::velto_connect());
+  std::string ior;
+  if (!repo->value_get(address + "/log_man_v1", ior)) {
+    fprintf(stderr, "no unit %s in the repository\n", address.c_str());
+    exit(1);
+  }
+  return ior;
+}
+
+// The child of step 3: one get_last of `count` entries, by proxy or stub;
+// prints the peak resident set before and after it, in KiB.
+int Peak(const std::string& how, const std::string& ior, uint32_t count) {
+  qo::corba::orb_t::init("iiop://127.0.0.1", false, 2);
+  qo::corba::orb_t::start_instance();
+  std::unique_ptr<qo::log::manager_if_t> proxy(
+      qo::log::proxy_create(ior.c_str()));
+  qoc::log::manager_i_ptr stub =
+      static_cast<qo::log::manager_proxy_t*>(proxy.get())->object();
+  uint32_t first = 0, last = 0;
+  proxy->range(first, last);  // the connection is up before the baseline
+  const long before = PeakKib();
+  size_t got = 0;
+  if (how == "proxy") {
+    qo::log::log_entry_list_t list;
+    proxy->get_last(count, list);
+    got = list.size();
+  } else {
+    qoc::log::entry_seq_t_var seq = stub->get_last(count);
+    got = seq->length();
+  }
+  printf("%ld %ld %zu\n", before, PeakKib(), got);
+  proxy.reset();
+  qo::corba::orb_t::destroy();
+  return 0;
+}
+
+struct peak_t {
+  long before = 0;
+  long after = 0;
+  size_t entries = 0;
+};
+
+peak_t RunPeak(const std::string& how, const std::string& ior, uint32_t count) {
+  std::string command =
+      "/proc/self/exe --peak " + how + " " + ior + " " + std::to_string(count);
+  // /proc/self/exe names the shell in a popen; take this program's path.
+  char self[4096] = {};
+  ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
+  if (n > 0) command.replace(0, 14, std::string(self, static_cast<size_t>(n)));
+  FILE* child = popen(command.c_str(), "r");
+  peak_t peak;
+  if (child == nullptr || fscanf(child, "%ld %ld %zu", &peak.before,
+                                 &peak.after, &peak.entries) != 3) {
+    fprintf(stderr, "peak child failed\n");
+  }
+  if (child != nullptr) pclose(child);
+  return peak;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 5 && std::string(argv[1]) == "--peak") {
+    return Peak(argv[2], argv[3], static_cast<uint32_t>(atoi(argv[4])));
+  }
+  options_t o;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    const long value = atol(argv[i + 1]);
+    if (option == "--runs")
+      o.runs = static_cast<int>(value);
+    else if (option == "--calls")
+      o.calls = static_cast<int>(value);
+    else if (option == "--entries")
+      o.entries = static_cast<uint32_t>(value);
+    else if (option == "--big")
+      o.big = static_cast<uint32_t>(value);
+    else {
+      fprintf(stderr,
+              "usage: log_proxy_bench [--runs N] [--calls N] [--entries N] "
+              "[--big N]\n");
+      return 2;
+    }
+  }
+
+  server_t repo({VELTO_REPO_BIN}, "velto-repo ready");
+  server_t unit({KRT_SIM_BIN, "--address", "10.1.2.1", "--entries",
+                 std::to_string(o.entries)},
+                "krt-sim ready");
+  server_t big({KRT_SIM_BIN, "--address", "10.1.2.2", "--entries",
+                std::to_string(o.big)},
+               "krt-sim ready");
+  qo::corba::orb_t::init("iiop://127.0.0.1", false, 4);
+  qo::corba::orb_t::start_instance();
+  {
+    std::unique_ptr<qo::log::manager_if_t> proxy(
+        qo::log::proxy_create(UnitIor("10.1.2.1").c_str()));
+    qoc::log::manager_i_ptr stub =
+        static_cast<qo::log::manager_proxy_t*>(proxy.get())->object();
+
+    auto range_proxy = [&] {
+      uint32_t first = 0, last = 0;
+      const double start = Now();
+      for (int i = 0; i < o.calls; ++i) proxy->range(first, last);
+      return (Now() - start) / o.calls;
+    };
+    auto range_stub = [&] {
+      CORBA::ULong first = 0, last = 0;
+      const double start = Now();
+      for (int i = 0; i < o.calls; ++i) stub->range(first, last);
+      return (Now() - start) / o.calls;
+    };
+    auto get_last_proxy = [&] {
+      qo::log::log_entry_list_t list;
+      const double start = Now();
+      proxy->get_last(o.entries, list);
+      const double seconds = Now() - start;
+      if (list.size() != o.entries) fprintf(stderr, "short answer\n");
+      return seconds;
+    };
+    auto get_last_stub = [&] {
+      const double start = Now();
+      qoc::log::entry_seq_t_var seq = stub->get_last(o.entries);
+      const double seconds = Now() - start;
+      if (seq->length() != o.entries) fprintf(stderr, "short answer\n");
+      return seconds;
+    };
+
+    range_proxy();  // warm up both paths and the connection
+    range_stub();
+    get_last_proxy();
+    get_last_stub();
+    std::vector<double> rp, rs, gp, gs;
+    for (int run = 0; run < o.runs; ++run) {
+      // Alternate which goes first, so that drift hits both alike.
+      if (run % 2 == 0) {
+        rp.push_back(range_proxy());
+        rs.push_back(range_stub());
+        gp.push_back(get_last_proxy());
+        gs.push_back(get_last_stub());
+      } else {
+        rs.push_back(range_stub());
+        rp.push_back(range_proxy());
+        gs.push_back(get_last_stub());
+        gp.push_back(get_last_proxy());
+      }
+    }
+    const double range_ratio = Median(rp) / Median(rs);
+    const double get_last_ratio = Median(gp) / Median(gs);
+    printf(
+        "range round trip: proxy %.1f us, stub %.1f us, ratio %.3f "
+        "(bar 1.05) %s\n",
+        Median(rp) * 1e6, Median(rs) * 1e6, range_ratio,
+        range_ratio <= 1.05 ? "met" : "MISSED");
+    printf(
+        "get_last of %u entries: proxy with conversion %.1f ms, stub "
+        "%.1f ms, ratio %.3f (bar 1.25) %s\n",
+        o.entries, Median(gp) * 1e3, Median(gs) * 1e3, get_last_ratio,
+        get_last_ratio <= 1.25 ? "met" : "MISSED");
+  }
+
+  const std::string big_ior = UnitIor("10.1.2.2");
+  for (const char* how : {"proxy", "stub"}) {
+    peak_t p = RunPeak(how, big_ior, o.big);
+    printf(
+        "peak memory of one get_last of %zu entries by %s: %.1f MiB "
+        "(%.1f MiB above the process before the call)\n",
+        p.entries, how, p.after / 1024.0, (p.after - p.before) / 1024.0);
+  }
+  qo::corba::orb_t::destroy();
+  return 0;
+}
