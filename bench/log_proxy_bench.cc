@@ -146,12 +146,11 @@ struct peak_t {
 };
 
 peak_t RunPeak(const std::string& how, const std::string& ior, uint32_t count) {
-  std::string command =
-      "/proc/self/exe --peak " + how + " " + ior + " " + std::to_string(count);
-  // /proc/self/exe names the shell in a popen; take this program's path.
+  // This program again, in its child mode.
   char self[4096] = {};
-  ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
-  if (n > 0) command.replace(0, 14, std::string(self, static_cast<size_t>(n)));
+  if (readlink("/proc/self/exe", self, sizeof(self) - 1) <= 0) return {};
+  const std::string command = std::string(self) + " --peak " + how + " " + ior +
+                              " " + std::to_string(count);
   FILE* child = popen(command.c_str(), "r");
   peak_t peak;
   if (child == nullptr || fscanf(child, "%ld %ld %zu", &peak.before,
