@@ -8,7 +8,8 @@
 //   3. the peak memory of the proxy's get_last of --big entries (1,000,000
 //      of about 100 bytes), and of the stub's for comparison, each measured
 //      in a child process of its own.
-// Proxy and stub runs alternate; medians of --runs runs are compared.
+// Proxy and stub calls alternate; each ratio is the median of the ratios
+// of --runs runs, and the times printed are medians too.
 // Needs port 4000 of 127.0.0.1 free: it starts velto-repo and krt-sim.
 //
 // Usage: log_proxy_bench [--runs N] [--calls N] [--entries N] [--big N]
@@ -37,8 +38,8 @@
 namespace {
 
 struct options_t {
-  int runs = 7;
-  int calls = 2000;
+  int runs = 21;
+  int calls = 4000;
   uint32_t entries = 100000;
   uint32_t big = 1000000;
 };
@@ -202,17 +203,29 @@ int main(int argc, char** argv) {
     qoc::log::manager_i_ptr stub =
         static_cast<qo::log::manager_proxy_t*>(proxy.get())->object();
 
-    auto range_proxy = [&] {
+    // Calls in blocks of kBlock, proxy and stub blocks alternating, so that
+    // the machine's load changes hit both alike.
+    constexpr int kBlock = 100;
+    auto range_run = [&](double& proxy_time, double& stub_time) {
       uint32_t first = 0, last = 0;
-      const double start = Now();
-      for (int i = 0; i < o.calls; ++i) proxy->range(first, last);
-      return (Now() - start) / o.calls;
-    };
-    auto range_stub = [&] {
-      CORBA::ULong first = 0, last = 0;
-      const double start = Now();
-      for (int i = 0; i < o.calls; ++i) stub->range(first, last);
-      return (Now() - start) / o.calls;
+      CORBA::ULong stub_first = 0, stub_last = 0;
+      proxy_time = stub_time = 0;
+      auto proxy_block = [&] {
+        const double start = Now();
+        for (int i = 0; i < kBlock; ++i) proxy->range(first, last);
+        proxy_time += Now() - start;
+      };
+      auto stub_block = [&] {
+        const double start = Now();
+        for (int i = 0; i < kBlock; ++i) stub->range(stub_first, stub_last);
+        stub_time += Now() - start;
+      };
+      for (int done = 0; done < o.calls; done += 2 * kBlock) {
+        proxy_block();
+        stub_block();
+        stub_block();
+        proxy_block();
+      }
     };
     auto get_last_proxy = [&] {
       qo::log::log_entry_list_t list;
@@ -230,27 +243,30 @@ int main(int argc, char** argv) {
       return seconds;
     };
 
-    range_proxy();  // warm up both paths and the connection
-    range_stub();
+    double p = 0, s = 0;
+    range_run(p, s);  // warm up both paths and the connection
     get_last_proxy();
     get_last_stub();
-    std::vector<double> rp, rs, gp, gs;
+    std::vector<double> rp, rs, rr, gp, gs, gr;
     for (int run = 0; run < o.runs; ++run) {
-      // Alternate which goes first, so that drift hits both alike.
+      range_run(p, s);
+      rp.push_back(p / o.calls);
+      rs.push_back(s / o.calls);
+      rr.push_back(p / s);
+      // Alternate which goes first.
       if (run % 2 == 0) {
-        rp.push_back(range_proxy());
-        rs.push_back(range_stub());
-        gp.push_back(get_last_proxy());
-        gs.push_back(get_last_stub());
+        p = get_last_proxy();
+        s = get_last_stub();
       } else {
-        rs.push_back(range_stub());
-        rp.push_back(range_proxy());
-        gs.push_back(get_last_stub());
-        gp.push_back(get_last_proxy());
+        s = get_last_stub();
+        p = get_last_proxy();
       }
+      gp.push_back(p);
+      gs.push_back(s);
+      gr.push_back(p / s);
     }
-    const double range_ratio = Median(rp) / Median(rs);
-    const double get_last_ratio = Median(gp) / Median(gs);
+    const double range_ratio = Median(rr);
+    const double get_last_ratio = Median(gr);
     printf(
         "range round trip: proxy %.1f us, stub %.1f us, ratio %.3f "
         "(bar 1.05) %s\n",
