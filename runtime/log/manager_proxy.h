@@ -3,7 +3,8 @@
 // converting between the native and the IDL types. Remote failures arrive as
 // qo exceptions (runtime/corba/call.h). Results are written into the
 // caller's list or record only once the reply has arrived, so a failed call
-// leaves them as they were.
+// leaves them as they were. get_since and get_last read their reply straight
+// into native entries (runtime/log/entry_list_call.h).
 //
 // The proxy owns its object reference. A proxy made by logon also owns the
 // remote session object and destroys it when deleted (destroy_on_delete).
