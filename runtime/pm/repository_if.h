@@ -22,8 +22,8 @@ class repository_if_t {
   // end of `keys`; `keys` is not cleared first.
   virtual void keys_get(const std::string& pattern,
                         std::list<std::string>& keys, bool flag) = 0;
-  virtual void notify(const std::string& s1, const std::string& s2,
-                      uint32_t n, int32_t p) = 0;
+  virtual void notify(const std::string& s1, const std::string& s2, uint32_t n,
+                      int32_t p) = 0;
   virtual void notify_ex(const std::string& s1, const std::string& s2,
                          const std::string& s3, uint32_t n, int32_t p) = 0;
   virtual void ping() = 0;

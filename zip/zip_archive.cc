@@ -1,0 +1,328 @@
+#include "zip/zip_archive.h"
+
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <cstdio>
+#include <ctime>
+
+namespace zr = zip_records;
+
+namespace {
+
+std::string TrimTrailingSeparators(std::string path) {
+  while (!path.empty() && (path.back() == '/' || path.back() == '\\')) {
+    path.pop_back();
+  }
+  return path;
+}
+
+// The name derived from a path when the caller gives none: the whole path
+// without a leading slash, or only its last component.
+std::string PredictName(const std::string& path, bool full_path) {
+  if (!full_path) {
+    size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+  }
+  size_t start = path.find_first_not_of("/\\");
+  return start == std::string::npos ? std::string() : path.substr(start);
+}
+
+}  // namespace
+
+CZipArchive::CZipArchive() { m_centralDir.Init(this, &m_storage); }
+
+CZipArchive::~CZipArchive() {
+  if (m_iFileOpened == entryCompressing && m_pCompressor) {
+    m_pCompressor->EndCompression(true);
+  }
+  if (!m_storage.IsClosed()) {
+    try {
+      m_storage.Close(false, false);
+    } catch (const CZipException&) {
+      // The descriptor is released whether close(2) failed or not.
+    }
+  }
+}
+
+void CZipArchive::ThrowError(int cause) const {
+  CZipException::Throw(cause, m_storage.GetArchivePath().c_str());
+}
+
+bool CZipArchive::Open(const std::string& path, int mode,
+                       uint32_t volume_size) {
+  if (!IsClosed()) return false;
+  // Reading, appending and split archives are not part of this system.
+  if (mode != OpenCreate || volume_size != 0) return false;
+  m_storage.Open(path, mode, volume_size);
+  m_iArchiveSystCompatib = zr::kSystemUnix;
+  m_centralDir.Open();
+  m_iFileOpened = entryNone;
+  return true;
+}
+
+bool CZipArchive::AddFile(const std::string& path, const std::string& name,
+                          int level, int add_flags, uint32_t buffer_size) {
+  CZipAddRequest request;
+  request.m_szFilePath = path;
+  request.m_szFileNameInZip = name;
+  request.m_iComprLevel = level;
+  request.m_iSmartLevel = add_flags;
+  request.m_nBufSize = buffer_size;
+  return AddFile(request);
+}
+
+bool CZipArchive::AddFile(CZipAddRequest& request) {
+  // 1. The path without trailing separators.
+  // Source objects (m_pFile) are not used in this system: refused.
+  if (request.m_pFile != nullptr) return false;
+  const std::string path = TrimTrailingSeparators(request.m_szFilePath);
+  if (path.empty()) return false;
+
+  // 2. Attributes and time of the source.
+  struct stat64 st;
+  if (::stat64(path.c_str(), &st) != 0) ThrowError(CZipException::fileError);
+  const uint32_t attributes = st.st_mode & 0xF1FF;
+  time_t mtime = st.st_mtime;
+  if (mtime == static_cast<time_t>(-1)) mtime = time(nullptr);
+
+  // 3. The template header.
+  CZipFileHeader templ;
+  templ.SetSystemCompatibility(zr::kSystemUnix);
+  templ.SetSystemAttributes(attributes);
+  templ.SetFileName(request.m_szFileNameInZip.empty()
+                        ? PredictName(path, request.m_bFullPath)
+                        : request.m_szFileNameInZip);
+  templ.SetTime(mtime);
+
+  // A directory: an entry without data.
+  if (templ.IsDirectory()) {
+    if (!OpenEntry(templ, 0, nullptr, request.m_uReplaceIndex)) return false;
+    CloseEntry();
+    return true;
+  }
+
+  // 4 and 5. Level.
+  int level = request.m_iComprLevel;
+  if (m_uCompressionMethod == CZipCompressor::methodStore) level = 0;
+  const bool compressible = level != 0;
+  if ((request.m_iSmartLevel & CZipAddRequest::AddFlagStoreSmallFiles) &&
+      compressible &&
+      static_cast<uint64_t>(st.st_size) <= CZipAddRequest::kSmallFileSize) {
+    level = 0;
+  }
+
+  // 6. The source and its length.
+  CZipFile source;
+  source.Open(path, CZipFile::ModeRead | CZipFile::ShareDenyNone, true);
+  const uint64_t length = source.GetLength();
+  if (!CanOpenEntry()) {
+    source.Close();
+    return false;
+  }
+  // Sizes are 32-bit fields: refuse before anything of the entry is written.
+  if (length > m_uMax32) ThrowError(CZipException::tooBigSize);
+  templ.m_uLocalUncomprSize = static_cast<uint32_t>(length);
+  if (!compressible) templ.m_uLocalComprSize = static_cast<uint32_t>(length);
+
+  // 7. The entry.
+  if (!OpenEntry(templ, level, nullptr, request.m_uReplaceIndex)) {
+    source.Close();
+    return false;
+  }
+
+  // 8. The data. The file's end shows as a short read.
+  const uint32_t chunk =
+      request.m_nBufSize == 0 ? kDefaultBufferSize : request.m_nBufSize;
+  CZipAutoBuffer buffer(chunk);
+  for (;;) {
+    uint32_t n = source.Read(buffer.GetBuffer(), chunk);
+    if (n > 0) WriteEntry(buffer.GetBuffer(), n);
+    if (n < chunk) break;
+  }
+
+  // 9.
+  CloseEntry();
+  source.Close();
+  return true;
+}
+
+bool CZipArchive::CanOpenEntry() const {
+  if (IsClosed() || m_storage.IsReadOnly()) return false;
+  if (m_iFileOpened != entryNone) return false;
+  return m_centralDir.GetCount() < m_uMaxEntries;
+}
+
+void CZipArchive::CheckEntryFits(const CZipFileHeader& templ,
+                                 uint64_t declared) const {
+  const uint64_t start = m_centralDir.GetNextEntryOffset();
+  const uint64_t data_start = start + templ.GetLocalSize();
+  const uint64_t data_bound = templ.m_uMethod == CZipCompressor::methodDeflate
+                                  ? zr::DeflateBound(declared)
+                                  : declared;
+  const uint64_t central =
+      m_centralDir.GetCentralSize() + templ.GetCentralSize();
+  if (declared > m_uMax32 || start > m_uMax32 ||
+      data_start + data_bound > m_uMax32 || central > m_uMax32) {
+    ThrowError(CZipException::tooBigSize);
+  }
+}
+
+bool CZipArchive::OpenEntry(CZipFileHeader& templ, int level,
+                            const char* source_path, uint16_t replace_index) {
+  if (!CanOpenEntry()) return false;
+  if (replace_index != kNoIndex) return false;  // replacing: not supported
+
+  if (source_path != nullptr) {
+    struct stat64 st;
+    if (::stat64(source_path, &st) != 0) ThrowError(CZipException::fileError);
+    time_t mtime = st.st_mtime;
+    if (mtime == static_cast<time_t>(-1)) mtime = time(nullptr);
+    templ.SetSystemAttributes(st.st_mode & 0xF1FF);
+    templ.SetTime(mtime);
+  } else if (templ.m_uModDate == 0 && templ.m_uModTime == 0) {
+    templ.SetTime(time(nullptr));
+  }
+
+  const bool directory = templ.IsDirectory();
+  std::string name = templ.GetFileName();
+  if (directory &&
+      (name.empty() || (name.back() != '/' && name.back() != '\\'))) {
+    templ.SetFileName(name + "/");
+  } else if (name.empty()) {
+    char generated[32];
+    std::snprintf(generated, sizeof(generated), "file%u",
+                  static_cast<unsigned>(m_centralDir.GetCount()));
+    templ.SetFileName(generated);
+  }
+
+  if (level < -1 || level > 9) level = -1;
+  uint16_t method = m_uCompressionMethod;
+  if (level == 0) method = CZipCompressor::methodStore;
+  if (method == CZipCompressor::methodStore) level = 0;
+  if (directory) {
+    level = 0;
+    method = CZipCompressor::methodStore;
+  }
+  templ.m_uMethod = method;
+
+  // Everything that could refuse the entry is checked before any byte of it
+  // is written, so the archive stays closable with the entries before it.
+  if (templ.GetEncodedNameLength() > zr::kMaxFieldLength ||
+      templ.m_aLocalExtraData.GetTotalSize() > zr::kMaxFieldLength ||
+      templ.m_aCentralExtraData.GetTotalSize() > zr::kMaxFieldLength) {
+    ThrowError(CZipException::tooLongData);
+  }
+  const uint64_t declared = directory ? 0 : templ.m_uLocalUncomprSize;
+  CheckEntryFits(templ, declared);
+
+  if (!SelectCompressor(method)) return false;
+
+  CZipFileHeader* header = m_centralDir.AddEntry(templ, replace_index, level);
+  try {
+    header->WriteLocalHeader(m_storage);
+  } catch (...) {
+    m_centralDir.RemoveLastEntry();
+    throw;
+  }
+  m_uEntryDataStart =
+      static_cast<uint64_t>(header->m_uOffset) + header->GetLocalHeaderSize();
+  m_uEntryDeclared = declared;
+  m_uEntryBytesIn = 0;
+  m_pCompressor->BeginCompression(level, header);
+  m_iFileOpened = entryCompressing;
+  return true;
+}
+
+bool CZipArchive::WriteEntry(const void* data, uint32_t count) {
+  if (m_iFileOpened != entryCompressing) return false;
+  const uint64_t total = m_uEntryBytesIn + count;
+  if (total > m_uEntryDeclared) {
+    // More data than OpenEntry checked (a source that grew): check again.
+    const bool deflated = m_centralDir.GetOpenedFile()->m_uMethod ==
+                          CZipCompressor::methodDeflate;
+    const uint64_t bound = deflated ? zr::DeflateBound(total) : total;
+    if (total > m_uMax32 || m_uEntryDataStart + bound > m_uMax32) {
+      ThrowError(CZipException::tooBigSize);
+    }
+    m_uEntryDeclared = total;
+  }
+  m_pCompressor->Compress(data, count);
+  m_uEntryBytesIn = total;
+  return true;
+}
+
+bool CZipArchive::CloseEntry(bool after_exception) {
+  if (m_iFileOpened != entryCompressing) return false;
+  if (after_exception) {
+    m_pCompressor->EndCompression(true);
+    m_centralDir.AbandonEntry();
+  } else {
+    m_pCompressor->EndCompression(false);
+    m_centralDir.CloseEntry();
+  }
+  m_iFileOpened = entryNone;
+  // Auto-flush is off: the central directory waits for Close.
+  return true;
+}
+
+std::string CZipArchive::Close(int after_exception, bool update_time_stamp) {
+  if (IsClosed()) return std::string();
+  std::string path;
+  time_t newest = 0;
+  if (after_exception == afNoException) {
+    if (m_iFileOpened == entryCompressing) CloseEntry(false);
+    if (update_time_stamp) {
+      for (size_t i = 0; i < m_centralDir.GetCount(); ++i) {
+        time_t t = m_centralDir[i]->GetTime();
+        if (t > newest) newest = t;
+      }
+    }
+    m_centralDir.Write();
+    m_centralDir.Close();
+    path = m_storage.Close(true, true);
+  } else {
+    // Nothing more reaches the file, not even a truncation.
+    if (m_iFileOpened == entryCompressing) m_pCompressor->EndCompression(true);
+    m_centralDir.Close();
+    path = m_storage.Close(false, true);
+    update_time_stamp = false;
+  }
+  m_iFileOpened = entryNone;
+  if (update_time_stamp && newest > 0) {
+    struct timeval times[2] = {{newest, 0}, {newest, 0}};
+    ::utimes(path.c_str(), times);
+  }
+  return path;
+}
+
+bool CZipArchive::SelectCompressor(uint16_t method) {
+  if (!m_pCompressor || !m_pCompressor->Supports(method)) {
+    m_pCompressor.reset(CZipCompressor::CreateCompressor(method, &m_storage));
+    if (!m_pCompressor) return false;
+  }
+  const CZipCompressor::COptions* current = m_pCompressor->GetOptions();
+  if (current != nullptr) {
+    auto it = m_compressorsOptions.find(current->GetType());
+    if (it != m_compressorsOptions.end()) {
+      m_pCompressor->UpdateOptions(it->second.get());
+    }
+  }
+  return true;
+}
+
+bool CZipArchive::SetCompressionMethod(uint16_t method) {
+  if (m_iFileOpened != entryNone) return false;
+  if (method != CZipCompressor::methodStore &&
+      method != CZipCompressor::methodDeflate) {
+    return false;
+  }
+  m_uCompressionMethod = method;
+  return true;
+}
+
+void CZipArchive::SetCompressionOptions(
+    const CZipCompressor::COptions* options) {
+  if (options == nullptr) return;
+  m_compressorsOptions[options->GetType()].reset(options->Clone());
+}
