@@ -43,9 +43,14 @@ void WriteArchive(const std::string& path,
   zip.Open(path, CZipArchive::zipCreate, 0);
   opened();
   for (const std::string& file : files) {
-    if (!zip.AddFile(file, file, -1, 7, 65536)) {
-      throw std::runtime_error("cannot add " + file);
+    bool added;
+    try {
+      added = zip.AddFile(file, file, -1, 7, 65536);
+    } catch (const std::exception& e) {
+      // The writer names the archive; the technician needs the log file.
+      throw std::runtime_error("cannot add " + file + ": " + e.what());
     }
+    if (!added) throw std::runtime_error("cannot add " + file);
   }
   zip.Close(0, false);
 }

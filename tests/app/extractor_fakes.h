@@ -3,16 +3,22 @@
 #ifndef KRTLOGS_TESTS_APP_EXTRACTOR_FAKES_H_
 #define KRTLOGS_TESTS_APP_EXTRACTOR_FAKES_H_
 
+#include <limits.h>
+#include <unistd.h>
+
 #include <functional>
 #include <list>
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/krt_log_extractor.h"
+#include "gtest/gtest.h"
 #include "runtime/error/exception.h"
+#include "tests/support/temp_dir.h"
 
 namespace krtlogs_test {
 
@@ -157,6 +163,43 @@ inline qo::log::log_entry_t Entry(uint32_t index, int32_t severity,
   e.when = {2007, 3, 7, 14, 5, 9, 0};
   return e;
 }
+
+// Runs each case in a fresh current directory, where the files land.
+class ExtractorTest : public testing::Test {
+ protected:
+  ExtractorTest()
+      : extractor_(&listener_, &repository_, fleet_.Factory(), 0,
+                   diagnostics_) {
+    char cwd[PATH_MAX];
+    EXPECT_NE(nullptr, getcwd(cwd, sizeof(cwd)));
+    saved_cwd_ = cwd;
+    EXPECT_EQ(0, chdir(dir_.path().c_str()));
+  }
+  ~ExtractorTest() override { EXPECT_EQ(0, chdir(saved_cwd_.c_str())); }
+
+  // Publishes a unit and returns its log to fill in.
+  FakeUnit& AddUnit(const std::string& address, uint32_t first, uint32_t last) {
+    std::string ior = "IOR:" + address;
+    repository_.Add(address + "/log_man_v1", ior);
+    FakeUnit& unit = fleet_.Unit(ior);
+    unit.first = first;
+    unit.last = last;
+    return unit;
+  }
+
+  void Discover(int count) {
+    ASSERT_TRUE(extractor_.FindKRTs(count));
+    listener_.lines.clear();
+  }
+
+  testing_support::TempDir dir_;
+  std::string saved_cwd_;
+  FakeRepository repository_;
+  FakeFleet fleet_;
+  RecordingListener listener_;
+  std::ostringstream diagnostics_;
+  CKRTLogExtractor extractor_;
+};
 
 }  // namespace krtlogs_test
 

@@ -20,42 +20,7 @@ using testing_support::ReadFile;
 using testing_support::WriteFile;
 using Lines = std::vector<std::string>;
 
-// Runs each case in a fresh current directory, where the files land.
-class RetrievalTest : public testing::Test {
- protected:
-  RetrievalTest()
-      : extractor_(&listener_, &repository_, fleet_.Factory(), 0,
-                   diagnostics_) {
-    char cwd[PATH_MAX];
-    EXPECT_NE(nullptr, getcwd(cwd, sizeof(cwd)));
-    saved_cwd_ = cwd;
-    EXPECT_EQ(0, chdir(dir_.path().c_str()));
-  }
-  ~RetrievalTest() override { EXPECT_EQ(0, chdir(saved_cwd_.c_str())); }
-
-  // Publishes a unit and returns its log to fill in.
-  FakeUnit& AddUnit(const std::string& address, uint32_t first, uint32_t last) {
-    std::string ior = "IOR:" + address;
-    repository_.Add(address + "/log_man_v1", ior);
-    FakeUnit& unit = fleet_.Unit(ior);
-    unit.first = first;
-    unit.last = last;
-    return unit;
-  }
-
-  void Discover(int count) {
-    ASSERT_TRUE(extractor_.FindKRTs(count));
-    listener_.lines.clear();
-  }
-
-  testing_support::TempDir dir_;
-  std::string saved_cwd_;
-  FakeRepository repository_;
-  FakeFleet fleet_;
-  RecordingListener listener_;
-  std::ostringstream diagnostics_;
-  CKRTLogExtractor extractor_;
-};
+using RetrievalTest = ExtractorTest;
 
 TEST_F(RetrievalTest, WritesOneLinePerEntryInTheOrderReceived) {
   FakeUnit& unit = AddUnit("10.1.2.33", 100, 103);
