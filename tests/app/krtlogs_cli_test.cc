@@ -122,5 +122,20 @@ TEST_F(KrtlogsCliTest, ClearOptionNeedsNoValue) {
           255});
 }
 
+// The ORB cannot start (omniORB also reads options from the environment;
+// this one is malformed): one line on standard error, exit status 1.
+TEST(KrtlogsOrbTest, OrbFailureIsOneLineOnStandardError) {
+  testing_support::TempDir dir;
+  testing_support::ProcessResult r =
+      testing_support::RunProcess({KRTLOGS_BIN, "-s", "10.1.2.33"},
+                                  dir.path(), {"ORBInitRef=not-an-assignment"});
+  EXPECT_EQ("Searching for single KRT at 10.1.2.33\n", r.out);
+  EXPECT_EQ(
+      "krtlogs: SystemException (VMCID != TAO_DEFAULT_MINOR_CODE) : "
+      "INITIALIZE (INITIALIZE_InvalidORBInitArgs, completed = NO)\n",
+      r.err);
+  EXPECT_EQ(1, r.status);
+}
+
 }  // namespace
 }  // namespace krtlogs_test

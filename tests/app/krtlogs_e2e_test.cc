@@ -24,6 +24,7 @@ TEST_F(E2eTest, SingleUnitIsFetchedIntoItsArchive) {
             Lines(r.out))
       << r.err;
   EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("", r.err);
   EXPECT_EQ(Strings({"KRTLog_10.1.2.33.zip"}), Files(work_.path()));
   ExpectArchive(Work("KRTLog_10.1.2.33.zip"),
                 {{"KRT33_log.txt", ExpectedLog("10.1.2.33", 50, 7)}});

@@ -31,7 +31,8 @@ int DecodeStatus(int raw) {
     putenv(const_cast<char*>(assignment.c_str()));
   }
   std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  for (const std::string& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   execvp(args[0], args.data());
   _exit(127);
@@ -86,6 +87,51 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
   return result;
 }
 
+std::string RunInChild(const std::function<std::string()>& body) {
+  int channel[2];
+  if (pipe(channel) != 0) throw std::runtime_error("pipe failed");
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    close(channel[0]);
+    std::string report;
+    try {
+      report = body();
+    } catch (const std::exception& e) {
+      report = std::string("exception left the child: ") + e.what();
+    } catch (...) {
+      report = "unknown exception left the child";
+    }
+    const char* data = report.data();
+    size_t left = report.size();
+    while (left > 0) {
+      ssize_t n = write(channel[1], data, left);
+      if (n <= 0) break;
+      data += n;
+      left -= static_cast<size_t>(n);
+    }
+    close(channel[1]);
+    // exit, not _exit: leak checkers look at the child too.
+    std::exit(0);
+  }
+  close(channel[1]);
+  std::string report;
+  char buffer[4096];
+  for (;;) {
+    ssize_t n = read(channel[0], buffer, sizeof(buffer));
+    if (n <= 0) break;
+    report.append(buffer, static_cast<size_t>(n));
+  }
+  close(channel[0]);
+  int raw = 0;
+  waitpid(pid, &raw, 0);
+  int status = DecodeStatus(raw);
+  if (status != 0) {
+    report += "[child ended with status " + std::to_string(status) + "]";
+  }
+  return report;
+}
+
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
                                      const std::string& output_path)
     : output_path_(output_path) {
@@ -124,8 +170,8 @@ std::string BackgroundProcess::Output() const {
 
 bool BackgroundProcess::WaitForOutput(const std::string& text,
                                       int timeout_ms) const {
-  auto deadline = std::chrono::steady_clock::now() +
-                  std::chrono::milliseconds(timeout_ms);
+  auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   while (std::chrono::steady_clock::now() < deadline) {
     if (Output().find(text) != std::string::npos) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,13 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const std::string& cwd = std::string(),
                          const std::vector<std::string>& extra_env = {});
+
+// Runs `body` in a forked child process, so that it starts from this
+// process's state but leaves no trace in it, and returns the text `body`
+// returned; an exception leaving `body` or an abnormal end of the child is
+// described in the text instead. Fork only from a process without other
+// threads.
+std::string RunInChild(const std::function<std::string()>& body);
 
 // A child running in the background with its output sent to a file; killed
 // with SIGKILL when the object is destroyed and still running.

@@ -1,0 +1,93 @@
+#include "runtime/corba/system_exception_text.h"
+
+#include "runtime/error/format.h"
+
+namespace qo::corba {
+
+namespace {
+
+struct location_t {
+  uint32_t bits;
+  const char* text;
+};
+
+// Location bits (minor code AND 0xF80) of the vendor set and their texts.
+constexpr location_t kLocations[] = {
+    {0x080, "location forward failed"},
+    {0x100, "send request failed"},
+    {0x180, "poa in discarding state"},
+    {0x200, "poa in holding state"},
+    {0x280, "unhandled c++ exception in server side"},
+    {0x300, "failed to recv request response"},
+    {0x380, "all protocols failed to parse the IOR"},
+    {0x400, "error during MProfile creation"},
+    {0x480, "timeout during connect"},
+    {0x500, "timeout during send"},
+    {0x580, "timeout during recv"},
+    {0x600, "implrepo server exception"},
+    {0x680, "endpoint initialization failure in Acceptor Registry"},
+    {0x700, "ORB Core initialization failed"},
+    {0x780, "Failure when narrowing a Policy"},
+    {0x800, "Failure when trying to acquire a guard/monitor"},
+    {0x880, "POA has been destroyed or is currently being destroyed"},
+    {0x900, "poa in inactive state"},
+    {0xA00, "Failure when trying to send AMH reply"},
+};
+
+std::string location_text(uint32_t bits) {
+  for (const location_t& l : kLocations) {
+    if (l.bits == bits) return l.text;
+  }
+  return "unknown location (" + std::to_string(bits) + ")";
+}
+
+// The completion part of the vendor-set text; an out-of-range status adds
+// nothing.
+std::string vendor_completion_text(CORBA::CompletionStatus status) {
+  switch (status) {
+    case CORBA::COMPLETED_YES:
+      return ", completed = YES";
+    case CORBA::COMPLETED_NO:
+      return ", completed = NO";
+    case CORBA::COMPLETED_MAYBE:
+      return ", completed = MAYBE";
+  }
+  return std::string();
+}
+
+const char* completion_name(CORBA::CompletionStatus status) {
+  switch (status) {
+    case CORBA::COMPLETED_YES:
+      return "YES";
+    case CORBA::COMPLETED_NO:
+      return "NO";
+    case CORBA::COMPLETED_MAYBE:
+      return "MAYBE";
+  }
+  return "UNKNOWN";
+}
+
+// "TRANSIENT (TRANSIENT_ConnectFailed, completed = NO)"; the minor code in
+// hexadecimal when omniORB has no name for it.
+std::string info_text(const CORBA::SystemException& e) {
+  const char* minor_name = e.NP_minorString();
+  std::string minor =
+      minor_name != nullptr
+          ? std::string(minor_name)
+          : qo::format("0x%08x", static_cast<unsigned>(e.minor()));
+  return std::string(e._name()) + " (" + minor +
+         ", completed = " + completion_name(e.completed()) + ")";
+}
+
+}  // namespace
+
+std::string system_exception_text(const CORBA::SystemException& e) {
+  const uint32_t minor = e.minor();
+  if ((minor & ~uint32_t{0xFFF}) != kVendorMinorCodeSet) {
+    return "SystemException (VMCID != TAO_DEFAULT_MINOR_CODE) : " +
+           info_text(e);
+  }
+  return location_text(minor & 0xF80) + vendor_completion_text(e.completed());
+}
+
+}  // namespace qo::corba
