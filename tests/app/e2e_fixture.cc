@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -27,8 +28,11 @@ void E2eTest::TearDown() {
 }
 
 void E2eTest::StartRepository() {
+  // A restarted server must not be taken as ready on its predecessor's line.
+  std::string output = logs_.File("velto-repo.out");
+  unlink(output.c_str());
   repository_ = std::make_unique<BackgroundProcess>(
-      std::vector<std::string>{VELTO_REPO_BIN}, logs_.File("velto-repo.out"));
+      std::vector<std::string>{VELTO_REPO_BIN}, output);
   ASSERT_TRUE(repository_->WaitForOutput("velto-repo ready on 127.0.0.1:4000",
                                          kReadyTimeoutMs))
       << repository_->Output();
