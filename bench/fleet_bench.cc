@@ -107,10 +107,12 @@ double Floor(CORBA::ORB_ptr orb, uint64_t* entries) {
     CORBA::ULong first = 0;
     CORBA::ULong last = 0;
     unit->range(first, last);
-    qoc::log::entry_seq_t_var seq;
-    if (last > first) seq = unit->get_last(last - first);
+    if (last <= first) {
+      calls += bench::Now() - start;
+      continue;
+    }
+    qoc::log::entry_seq_t_var seq = unit->get_last(last - first);
     calls += bench::Now() - start;
-    if (seq.ptr() == nullptr) continue;
 
     std::string text;
     for (CORBA::ULong i = 0; i < seq->length(); ++i) AppendText(seq[i], text);
