@@ -8,10 +8,13 @@
 #include "app/cout_listener.h"
 #include "app/krt_log_extractor.h"
 #include "app/orb_scope.h"
+#include "runtime/corba/orb.h"
 
 namespace {
 
 constexpr int kDefaultUnitCount = 10;
+// No unit that stops answering may hold the run up for longer than this.
+constexpr uint32_t kRoundTripTimeoutMs = 60000;
 
 void Print(const std::string& line) { std::cout << line << std::endl; }
 
@@ -57,6 +60,7 @@ int RunKrtLogs(int argc, const char* const* argv) {
   if (single) Print("Searching for single KRT at " + address);
 
   COrbScope orb;
+  qo::corba::orb_t::set_round_trip_timeout(kRoundTripTimeoutMs);
   CCoutListener listener;
   CKRTLogExtractor extractor(&listener);
 
@@ -76,11 +80,15 @@ int RunKrtLogs(int argc, const char* const* argv) {
     }
   }
 
+  bool succeeded;
   if (clear) {
-    extractor.ClearLogs();
+    succeeded = extractor.ClearLogs();
   } else {
-    extractor.GetLogs();
-    extractor.ZipLogs(archive);
+    bool fetched = extractor.GetLogs();
+    // The archive is made even when a unit failed: it keeps the logs of
+    // every unit that answered.
+    bool archived = extractor.ZipLogs(archive);
+    succeeded = fetched && archived;
   }
-  return kExitSuccess;
+  return succeeded ? kExitSuccess : kExitFailure;
 }

@@ -6,7 +6,7 @@
 
 // Exit statuses of a run.
 constexpr int kExitSuccess = 0;
-constexpr int kExitFailure = 1;          // a unit, the archive or a clear failed
+constexpr int kExitFailure = 1;  // a unit, the archive or a clear failed
 constexpr int kExitDiscoveryFailed = -1;  // seen by the shell as 255
 
 int RunKrtLogs(int argc, const char* const* argv);

@@ -1,21 +1,23 @@
 #include "app/krt_log_extractor.h"
 
-// Discovery, retrieval, archiving and clearing are not connected yet: every
-// operation succeeds without doing anything.
+#include <ostream>
 
-CKRTLogExtractor::CKRTLogExtractor(CListener* listener)
-    : listener_(listener) {}
-
-bool CKRTLogExtractor::FindKRT(std::string /*address*/) { return true; }
-
-bool CKRTLogExtractor::FindKRTs(int /*count*/) { return true; }
-
-bool CKRTLogExtractor::GetLogs() { return true; }
-
-bool CKRTLogExtractor::ZipLogs(const std::string& /*archive*/) { return true; }
-
-void CKRTLogExtractor::ClearLogs() {}
+CKRTLogExtractor::CKRTLogExtractor(CListener* listener,
+                                   qo::pm::repository_if_t* repository,
+                                   ManagerFactory managers,
+                                   unsigned pause_microseconds,
+                                   std::ostream& diagnostics)
+    : listener_(listener),
+      repository_(repository),
+      managers_(std::move(managers)),
+      pause_microseconds_(pause_microseconds),
+      diagnostics_(diagnostics) {}
 
 void CKRTLogExtractor::Report(const std::string& message) {
   listener_->OnMessage(message);
+}
+
+void CKRTLogExtractor::Diagnose(const std::string& what,
+                                const std::string& reason) {
+  diagnostics_ << "krtlogs: " << what << ": " << reason << std::endl;
 }

@@ -31,23 +31,15 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_util.h"
 #include "zip/zip_archive.h"
 
 namespace {
 
+using bench::Median;
+using bench::Now;
+
 constexpr uint64_t kMiB = 1024 * 1024;
-
-double Now() {
-  return std::chrono::duration<double>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 uint64_t FileSize(const std::string& path) {
   struct stat st;
@@ -224,37 +216,14 @@ ZlibResult RunZlib(const std::string& source) {
   return r;
 }
 
-// Runs argv, waits, and returns the child's rusage; status in *status.
-struct rusage RunChild(const std::vector<std::string>& argv,
-                       const std::string& cwd, int* status) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-    int devnull = open("/dev/null", O_WRONLY);
-    if (devnull >= 0) dup2(devnull, 1);
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-      args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  struct rusage usage;
-  std::memset(&usage, 0, sizeof(usage));
-  int raw = 0;
-  wait4(pid, &raw, 0, &usage);
-  *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128;
-  return usage;
-}
-
 double RunInfoZip(const std::string& dir, const std::string& source_name,
                   uint64_t* size) {
   const std::string archive = dir + "/infozip.zip";
   std::remove(archive.c_str());  // zip would update an existing archive
-  int status = 0;
-  double t0 = Now();
-  RunChild({"zip", "-6", "-q", "infozip.zip", source_name}, dir, &status);
-  double seconds = Now() - t0;
+  bench::ChildResult child =
+      bench::RunChild({"zip", "-6", "-q", "infozip.zip", source_name}, dir);
+  int status = child.status;
+  double seconds = child.seconds;
   if (status != 0) {
     std::fprintf(stderr, "zip -6 failed with status %d (package zip?)\n",
                  status);
@@ -266,18 +235,13 @@ double RunInfoZip(const std::string& dir, const std::string& source_name,
 
 // Peak RSS in KiB of a child running this program in `mode`.
 long PeakRss(const std::vector<std::string>& argv) {
-  int status = 0;
-  struct rusage usage = RunChild(argv, "", &status);
-  if (status != 0) {
+  bench::ChildResult child = bench::RunChild(argv);
+  if (child.status != 0) {
     std::fprintf(stderr, "child %s failed with status %d\n", argv[1].c_str(),
-                 status);
+                 child.status);
     std::exit(1);
   }
-  return usage.ru_maxrss;
-}
-
-std::string SelfPath() {
-  return std::filesystem::read_symlink("/proc/self/exe").string();
+  return child.peak_rss_kib;
 }
 
 }  // namespace
@@ -413,7 +377,7 @@ int main(int argc, char** argv) {
   // Memory: the same writer in fresh children, 64 and 256 MiB sources.
   Generate(src256, 256 * kMiB, seed + 1);
   Warm(src256);
-  const std::string self = SelfPath();
+  const std::string self = bench::SelfPath();
   std::vector<double> base, peak64, peak256;
   for (int run = 0; run < 3; ++run) {
     base.push_back(PeakRss({self, "--child-baseline"}));

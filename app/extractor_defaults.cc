@@ -1,0 +1,23 @@
+// The extractor as the tool runs it: discovery through the process's
+// repository pump, units reached through log manager proxies, one second
+// between repository scans, reasons on standard error.
+#include <iostream>
+
+#include "app/krt_log_extractor.h"
+#include "runtime/log/log_module.h"
+#include "runtime/pm/velto_pump.h"
+
+namespace {
+
+constexpr unsigned kScanPauseMicroseconds = 1000000;
+
+std::unique_ptr<qo::log::manager_if_t> MakeProxy(const std::string& ior) {
+  return std::unique_ptr<qo::log::manager_if_t>(
+      qo::log::proxy_create(ior.c_str()));
+}
+
+}  // namespace
+
+CKRTLogExtractor::CKRTLogExtractor(CListener* listener)
+    : CKRTLogExtractor(listener, qo::pm::velto_pump_t::get(), MakeProxy,
+                       kScanPauseMicroseconds, std::cerr) {}

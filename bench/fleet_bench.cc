@@ -1,0 +1,224 @@
+// fleet_bench: the tool's whole run on a large fleet against the floor of
+// what such a run must cost.
+//
+// It starts velto-repo and krt-sim (100 units of 10,000 entries by
+// default) and, several times, interleaved:
+//   1. runs `krtlogs -n 100` in a fresh folder; its time without the one
+//      one-second pause its discovery takes when every unit is already
+//      published;
+//   2. the floor: a plain omniORB client in this process making the same
+//      range and get_last calls on the same units, plus raw zlib deflate
+//      (level -1, window bits -15, memory level 8, 64 KiB in, 128 KiB out)
+//      and crc32 of the same text as the tool's log files.
+// It prints the medians, their ratio (bar: at most 1.3) and the entries
+// read per second, then the tool's peak memory for one unit of 1,000,000
+// entries against its peak for a run that finds no unit.
+//
+// Usage: fleet_bench [--runs N] [--units N] [--entries N] [--big N]
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/log_line.h"
+#include "bench/bench_util.h"
+#include "qoc_log.hh"
+#include "qoc_pm.hh"
+
+namespace {
+
+constexpr double kDiscoveryPauseSeconds = 1.0;
+constexpr size_t kChunk = 64 * 1024;
+constexpr size_t kOut = 128 * 1024;
+
+struct Options {
+  int runs = 5;
+  int units = 100;
+  int entries = 10000;
+  int big = 1000000;
+};
+
+// The text of one entry, exactly as the tool writes it.
+void AppendText(const qoc::log::entry_t& e, std::string& text) {
+  qo::log::log_entry_t entry;
+  entry.s_who = e.s_who.in();
+  entry.severity = e.severity;
+  entry.i_what = e.i_what;
+  entry.s_what = e.s_what.in();
+  entry.when = {e.when.year,   e.when.month,  e.when.day,     e.when.hour,
+                e.when.minute, e.when.second, e.when.microsec};
+  entry.index = e.index;
+  AppendLogLine(entry, text);
+}
+
+// Raw deflate and crc32 of `text` in the chunks the writer uses.
+void DeflateAndCrc(const std::string& text, uLong& crc, size_t& out_bytes) {
+  z_stream z;
+  std::memset(&z, 0, sizeof(z));
+  deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8,
+               Z_DEFAULT_STRATEGY);
+  std::vector<Bytef> out(kOut);
+  for (size_t at = 0;; at += kChunk) {
+    size_t n = at < text.size() ? std::min(kChunk, text.size() - at) : 0;
+    const Bytef* in = reinterpret_cast<const Bytef*>(text.data() + at);
+    crc = crc32(crc, in, static_cast<uInt>(n));
+    z.next_in = const_cast<Bytef*>(in);
+    z.avail_in = static_cast<uInt>(n);
+    int flush = n < kChunk ? Z_FINISH : Z_NO_FLUSH;
+    int rc;
+    do {
+      z.next_out = out.data();
+      z.avail_out = kOut;
+      rc = deflate(&z, flush);
+      out_bytes += kOut - z.avail_out;
+    } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
+    if (flush == Z_FINISH) break;
+  }
+  deflateEnd(&z);
+}
+
+// The floor: every unit's range and get_last through the generated stubs,
+// then deflate and crc32 of the text, timed apart from making the text.
+double Floor(CORBA::ORB_ptr orb, uint64_t* entries) {
+  CORBA::Object_var object =
+      orb->string_to_object("corbaloc:iiop:127.0.0.1:4000/velto");
+  qoc::pm::repository_i_var repository = qoc::pm::repository_i::_narrow(object);
+  qoc::pm::key_seq_t_var keys;
+  repository->keys_get("*/log_man_v1", keys.out(), false);
+  std::vector<std::string> iors;
+  for (CORBA::ULong i = 0; i < keys->length(); ++i) {
+    CORBA::String_var value;
+    repository->value_get(keys[i], value.out());
+    iors.push_back(value.in());
+  }
+
+  double calls = 0;
+  double packing = 0;
+  *entries = 0;
+  for (const std::string& ior : iors) {
+    double start = bench::Now();
+    CORBA::Object_var unit_object = orb->string_to_object(ior.c_str());
+    qoc::log::manager_i_var unit = qoc::log::manager_i::_narrow(unit_object);
+    CORBA::ULong first = 0;
+    CORBA::ULong last = 0;
+    unit->range(first, last);
+    if (last <= first) {
+      calls += bench::Now() - start;
+      continue;
+    }
+    qoc::log::entry_seq_t_var seq = unit->get_last(last - first);
+    calls += bench::Now() - start;
+
+    std::string text;
+    for (CORBA::ULong i = 0; i < seq->length(); ++i) AppendText(seq[i], text);
+    *entries += seq->length();
+    start = bench::Now();
+    uLong crc = crc32(0, nullptr, 0);
+    size_t out_bytes = 0;
+    DeflateAndCrc(text, crc, out_bytes);
+    packing += bench::Now() - start;
+  }
+  return calls + packing;
+}
+
+Options Parse(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    int value = std::atoi(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--runs"))
+      o.runs = value;
+    else if (!std::strcmp(argv[i], "--units"))
+      o.units = value;
+    else if (!std::strcmp(argv[i], "--entries"))
+      o.entries = value;
+    else if (!std::strcmp(argv[i], "--big"))
+      o.big = value;
+    else {
+      std::fprintf(stderr,
+                   "usage: fleet_bench [--runs N] [--units N] [--entries N] "
+                   "[--big N]\n");
+      std::exit(2);
+    }
+  }
+  return o;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o = Parse(argc, argv);
+  std::string dir = std::filesystem::temp_directory_path().string() +
+                    "/fleet_bench." + std::to_string(getpid());
+  std::filesystem::create_directories(dir);
+
+  const char* orb_options[][2] = {{"traceLevel", "0"}, {nullptr, nullptr}};
+  int orb_argc = 0;
+  CORBA::ORB_var orb =
+      CORBA::ORB_init(orb_argc, nullptr, "omniORB4", orb_options);
+
+  std::vector<double> tool_times;
+  std::vector<double> floor_times;
+  uint64_t entries = 0;
+  {
+    bench::Server repository({VELTO_REPO_BIN}, dir + "/velto-repo.out",
+                             "velto-repo ready");
+    bench::Server units({KRT_SIM_BIN, "--units", std::to_string(o.units),
+                         "--entries", std::to_string(o.entries)},
+                        dir + "/krt-sim.out", "krt-sim ready");
+    for (int run = 0; run < o.runs; ++run) {
+      std::string folder = dir + "/run" + std::to_string(run);
+      std::filesystem::create_directories(folder);
+      bench::ChildResult tool =
+          bench::RunChild({KRTLOGS_BIN, "-n", std::to_string(o.units)}, folder);
+      if (tool.status != 0) {
+        std::fprintf(stderr, "krtlogs failed with status %d\n", tool.status);
+        return 1;
+      }
+      std::filesystem::remove_all(folder);
+      tool_times.push_back(tool.seconds - kDiscoveryPauseSeconds);
+      floor_times.push_back(Floor(orb, &entries));
+      std::printf("run %d: tool %.3f s, floor %.3f s\n", run + 1,
+                  tool_times.back(), floor_times.back());
+      std::fflush(stdout);
+    }
+  }
+  double tool = bench::Median(tool_times);
+  double floor = bench::Median(floor_times);
+  std::printf("fleet: %d units x %d entries (%llu entries read)\n", o.units,
+              o.entries, static_cast<unsigned long long>(entries));
+  std::printf("tool without discovery pauses: %.3f s (median of %d)\n", tool,
+              o.runs);
+  std::printf("floor (stub calls + deflate + crc32): %.3f s\n", floor);
+  std::printf("ratio tool / floor: %.3f (bar: at most 1.3)\n", tool / floor);
+  std::printf("entries per second: %.0f\n", entries / tool);
+
+  {
+    bench::Server repository({VELTO_REPO_BIN}, dir + "/velto-repo.out",
+                             "velto-repo ready");
+    bench::Server units(
+        {KRT_SIM_BIN, "--units", "1", "--entries", std::to_string(o.big)},
+        dir + "/krt-sim.out", "krt-sim ready", 600);
+    std::string folder = dir + "/big";
+    std::filesystem::create_directories(folder);
+    bench::ChildResult empty =
+        bench::RunChild({KRTLOGS_BIN, "-n", "0"}, folder);
+    bench::ChildResult big =
+        bench::RunChild({KRTLOGS_BIN, "-s", "10.1.2.1"}, folder);
+    if (big.status != 0) {
+      std::fprintf(stderr, "krtlogs failed with status %d\n", big.status);
+      return 1;
+    }
+    std::printf(
+        "peak memory, one unit of %d entries: %.1f MiB "
+        "(a run without units: %.1f MiB)\n",
+        o.big, big.peak_rss_kib / 1024.0, empty.peak_rss_kib / 1024.0);
+  }
+  std::filesystem::remove_all(dir);
+  orb->destroy();
+  return 0;
+}
