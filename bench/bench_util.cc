@@ -76,7 +76,8 @@ ChildResult RunChild(const std::vector<std::string>& argv,
 }
 
 Server::Server(const std::vector<std::string>& argv, const std::string& output,
-               const std::string& ready, int timeout_s) {
+               const std::string& ready, int timeout_s)
+    : output_(output) {
   pid_ = fork();
   if (pid_ == 0) Exec(argv, std::string(), output);
   double deadline = Now() + timeout_s;
@@ -96,14 +97,17 @@ Server::Server(const std::vector<std::string>& argv, const std::string& output,
 }
 
 Server::~Server() {
-  if (pid_ <= 0) return;
   kill(pid_, SIGTERM);
-  for (int i = 0; i < 200; ++i) {
-    if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  bool ended = false;
+  for (int i = 0; i < 200 && !ended; ++i) {
+    ended = waitpid(pid_, nullptr, WNOHANG) == pid_;
+    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  kill(pid_, SIGKILL);
-  waitpid(pid_, nullptr, 0);
+  if (!ended) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  unlink(output_.c_str());
 }
 
 std::string SelfPath() {

@@ -29,7 +29,7 @@ ChildResult RunChild(const std::vector<std::string>& argv,
                      const std::string& output = std::string());
 
 // A program running in the background, output to a file, stopped with
-// SIGTERM (then SIGKILL) when the object goes.
+// SIGTERM (then SIGKILL) when the object goes; the file goes with it.
 class Server {
  public:
   // Starts argv and waits up to `timeout_s` for `ready` in its output;
@@ -42,6 +42,7 @@ class Server {
 
  private:
   pid_t pid_ = -1;
+  std::string output_;
 };
 
 // The path of this program, to run it again as a child.

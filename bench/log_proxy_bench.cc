@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_util.h"
 #include "qoc_log.hh"
 #include "runtime/corba/orb.h"
 #include "runtime/log/log_module.h"
@@ -37,6 +38,9 @@
 
 namespace {
 
+using bench::Median;
+using bench::Now;
+
 struct options_t {
   int runs = 21;
   int calls = 4000;
@@ -44,64 +48,11 @@ struct options_t {
   uint32_t big = 1000000;
 };
 
-double Now() {
-  return std::chrono::duration<double>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
 long PeakKib() {
   rusage usage = {};
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_maxrss;
 }
-
-// A server in the background until the object goes.
-class server_t {
- public:
-  server_t(const std::vector<std::string>& argv, const std::string& ready) {
-    char path[] = "/tmp/log_proxy_bench.XXXXXX";
-    int fd = mkstemp(path);
-    output_ = path;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fd, 1);
-      dup2(fd, 2);
-      std::vector<char*> args;
-      for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-      args.push_back(nullptr);
-      execv(args[0], args.data());
-      _exit(127);
-    }
-    close(fd);
-    for (int i = 0; i < 6000; ++i) {
-      std::ifstream in(output_);
-      std::stringstream text;
-      text << in.rdbuf();
-      if (text.str().find(ready) != std::string::npos) return;
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    fprintf(stderr, "%s did not start; see %s\n", argv[0].c_str(),
-            output_.c_str());
-    exit(1);
-  }
-  ~server_t() {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    unlink(output_.c_str());
-  }
-
- private:
-  pid_t pid_ = -1;
-  std::string output_;
-};
 
 std::string UnitIor(const std::string& address) {
   std::unique_ptr<qo::pm::repository_if_t> repo(qo::pm::velto_connect());
@@ -148,9 +99,7 @@ struct peak_t {
 
 peak_t RunPeak(const std::string& how, const std::string& ior, uint32_t count) {
   // This program again, in its child mode.
-  char self[4096] = {};
-  if (readlink("/proc/self/exe", self, sizeof(self) - 1) <= 0) return {};
-  const std::string command = std::string(self) + " --peak " + how + " " + ior +
+  const std::string command = bench::SelfPath() + " --peak " + how + " " + ior +
                               " " + std::to_string(count);
   FILE* child = popen(command.c_str(), "r");
   peak_t peak;
@@ -188,13 +137,14 @@ int main(int argc, char** argv) {
     }
   }
 
-  server_t repo({VELTO_REPO_BIN}, "velto-repo ready");
-  server_t unit({KRT_SIM_BIN, "--address", "10.1.2.1", "--entries",
-                 std::to_string(o.entries)},
-                "krt-sim ready");
-  server_t big({KRT_SIM_BIN, "--address", "10.1.2.2", "--entries",
-                std::to_string(o.big)},
-               "krt-sim ready");
+  const std::string out = "/tmp/log_proxy_bench." + std::to_string(getpid());
+  bench::Server repo({VELTO_REPO_BIN}, out + ".repo", "velto-repo ready");
+  bench::Server unit({KRT_SIM_BIN, "--address", "10.1.2.1", "--entries",
+                      std::to_string(o.entries)},
+                     out + ".unit", "krt-sim ready");
+  bench::Server big({KRT_SIM_BIN, "--address", "10.1.2.2", "--entries",
+                     std::to_string(o.big)},
+                    out + ".big", "krt-sim ready", 600);
   qo::corba::orb_t::init("iiop://127.0.0.1", false, 4);
   qo::corba::orb_t::start_instance();
   {
