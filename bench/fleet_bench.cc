@@ -29,6 +29,7 @@
 #include "bench/bench_util.h"
 #include "qoc_log.hh"
 #include "qoc_pm.hh"
+#include "runtime/log/log_convert.h"
 
 namespace {
 
@@ -46,13 +47,7 @@ struct Options {
 // The text of one entry, exactly as the tool writes it.
 void AppendText(const qoc::log::entry_t& e, std::string& text) {
   qo::log::log_entry_t entry;
-  entry.s_who = e.s_who.in();
-  entry.severity = e.severity;
-  entry.i_what = e.i_what;
-  entry.s_what = e.s_what.in();
-  entry.when = {e.when.year,   e.when.month,  e.when.day,     e.when.hour,
-                e.when.minute, e.when.second, e.when.microsec};
-  entry.index = e.index;
+  qo::log::to_native(e, entry);
   AppendLogLine(entry, text);
 }
 
