@@ -11,6 +11,7 @@
 #include "runtime/log/log_module.h"
 #include "runtime/log/manager_proxy.h"
 #include "runtime/pm/pm_module.h"
+#include "tests/runtime/log/outcome.h"
 #include "tests/support/temp_dir.h"
 #include "tests/tools/servers.h"
 #include "tools/sim_content.h"
@@ -58,20 +59,7 @@ std::string CompareWithSim(const log_entry_list_t& list,
   return "";
 }
 
-// What `call` throws, as "class|message|code".
-std::string Outcome(const std::function<void()>& call) {
-  try {
-    call();
-    return "none";
-  } catch (const qo::sec::exception_t& e) {
-    return std::string("sec|") + e.what() + "|" + std::to_string(e.code());
-  } catch (const qo::errorcode_t& e) {
-    return std::string("errorcode|") + e.what() + "|" +
-           std::to_string(e.code());
-  } catch (const std::exception& e) {
-    return std::string("other|") + e.what();
-  }
-}
+using qo::log::test_support::Outcome;
 
 class LogRemoteTest : public testing::Test {
  protected:

@@ -16,6 +16,7 @@
 #include "runtime/corba/orb.h"
 #include "runtime/log/log_module.h"
 #include "runtime/log/manager_proxy.h"
+#include "tests/runtime/log/outcome.h"
 #include "tests/tools/servers.h"
 
 namespace qo::log {
@@ -126,22 +127,7 @@ class fake_manager_t : public manager_if_t {
   const bool session_;
 };
 
-// What `call` throws, as "class|message|code".
-std::string Outcome(const std::function<void()>& call) {
-  try {
-    call();
-    return "none";
-  } catch (const qo::sec::exception_t& e) {
-    return std::string("sec|") + e.what() + "|" + std::to_string(e.code());
-  } catch (const qo::errorcode_t& e) {
-    return std::string("errorcode|") + e.what() + "|" +
-           std::to_string(e.code());
-  } catch (const qo::exception_t& e) {
-    return std::string("exception|") + e.what();
-  } catch (const qo::corba::exception_t& e) {
-    return std::string("corba|") + e.what();
-  }
-}
+using qo::log::test_support::Outcome;
 
 class LogServantTest : public testing::Test {
  protected:
