@@ -10,13 +10,13 @@
 
 namespace {
 
-const char kKeySuffix[] = "/log_man_v1";
-const char kSearchPattern[] = "*/log_man_v1";
+using qo::log::kManagerKeySuffix;
+const std::string kSearchPattern = std::string("*") + kManagerKeySuffix;
 constexpr int kScans = 10;
 
 // The address part of a unit's key; false for keys without the suffix.
 bool AddressText(const std::string& key, std::string& text) {
-  size_t at = key.find(kKeySuffix);
+  size_t at = key.find(kManagerKeySuffix);
   if (at == std::string::npos) return false;
   text = key.substr(0, at);
   return true;

@@ -4,10 +4,7 @@
 #ifndef KRTLOGS_APP_DRIVER_H_
 #define KRTLOGS_APP_DRIVER_H_
 
-// Exit statuses of a run.
-constexpr int kExitSuccess = 0;
-constexpr int kExitFailure = 1;  // a unit, the archive or a clear failed
-constexpr int kExitDiscoveryFailed = -1;  // seen by the shell as 255
+#include "app/options.h"
 
 int RunKrtLogs(int argc, const char* const* argv);
 

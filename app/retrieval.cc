@@ -10,18 +10,12 @@
 
 #include "app/krt_log_extractor.h"
 #include "app/log_line.h"
+#include "runtime/pos/ip_address.h"
 
 namespace {
 
 // Lines are gathered and written in blocks of about this size.
 constexpr size_t kWriteBlock = 1 << 16;
-
-std::string DottedAddress(uint32_t address) {
-  return std::to_string(address >> 24) + "." +
-         std::to_string((address >> 16) & 0xFF) + "." +
-         std::to_string((address >> 8) & 0xFF) + "." +
-         std::to_string(address & 0xFF);
-}
 
 }  // namespace
 
@@ -34,7 +28,7 @@ std::vector<std::string> CKRTLogExtractor::LogFileNames() const {
     if (!used_names.insert(unit.name).second) {
       // A later unit with a name already taken: name its file after its
       // whole address so that it cannot replace the earlier unit's file.
-      std::string base = "KRT" + DottedAddress(unit.address);
+      std::string base = "KRT" + qo::pos::dotted_address(unit.address);
       file = base + "_log.txt";
       for (int n = 2; used_files.count(file) != 0; ++n) {
         file = base + "_" + std::to_string(n) + "_log.txt";

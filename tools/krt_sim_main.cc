@@ -29,7 +29,6 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-constexpr char kKeySuffix[] = "/log_man_v1";
 constexpr char kBadReference[] = "not-a-reference";
 
 struct unit_t {
@@ -55,7 +54,8 @@ std::unique_ptr<sim_unit_t> MakeUnit(const sim_options_t& options,
 }
 
 void Publish(unit_t& unit) {
-  qo::pm::velto_pump_t::get()->publish(unit.address + kKeySuffix, unit.value);
+  qo::pm::velto_pump_t::get()->publish(
+      unit.address + qo::log::kManagerKeySuffix, unit.value);
   unit.published = true;
 }
 
@@ -143,7 +143,8 @@ int main(int argc, char** argv) {
   for (unit_t& unit : units) {
     try {
       if (unit.published) {
-        qo::pm::velto_pump_t::get()->unpublish(unit.address + kKeySuffix);
+        qo::pm::velto_pump_t::get()->unpublish(unit.address +
+                                               qo::log::kManagerKeySuffix);
       }
       qo::log::servant_remove(unit.manager.get(), false);
     } catch (const std::exception& e) {

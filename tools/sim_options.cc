@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <set>
 
+#include "runtime/pos/ip_address.h"
+
 const char kSimUsage[] =
     "usage: krt-sim [--units N] [--first-address A] [--address A]... "
     "[--entries N] [--seed S] [--user U] [--password P] "
@@ -83,13 +85,6 @@ uint32_t ParseIpv4(const std::string& text) {
     throw usage_error_t("not a dotted IPv4 address: " + text);
   }
   return ntohl(parsed.s_addr);
-}
-
-std::string FormatIpv4(uint32_t address) {
-  return std::to_string(address >> 24) + "." +
-         std::to_string((address >> 16) & 0xFF) + "." +
-         std::to_string((address >> 8) & 0xFF) + "." +
-         std::to_string(address & 0xFF);
 }
 
 uint32_t ParseNumber(const std::string& text, const char* what) {
@@ -174,7 +169,8 @@ sim_options_t ParseSimOptions(const std::vector<std::string>& args) {
       throw usage_error_t("addresses run past 255.255.255.255");
     }
     for (uint32_t n = 0; n < units; ++n) {
-      options.addresses.push_back(FormatIpv4(static_cast<uint32_t>(first + n)));
+      options.addresses.push_back(
+          qo::pos::dotted_address(static_cast<uint32_t>(first + n)));
     }
   }
   std::set<std::string> known;

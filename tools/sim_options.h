@@ -45,9 +45,9 @@ class usage_error_t : public std::runtime_error {
 // Throws usage_error_t.
 sim_options_t ParseSimOptions(const std::vector<std::string>& args);
 
-// Dotted IPv4 text to a number and back; ParseIpv4 throws usage_error_t.
+// Dotted IPv4 text to a number (qo::pos::dotted_address goes back); throws
+// usage_error_t.
 uint32_t ParseIpv4(const std::string& text);
-std::string FormatIpv4(uint32_t address);
 
 // A decimal or 0x-hexadecimal 32-bit number; throws usage_error_t naming
 // `what` otherwise.

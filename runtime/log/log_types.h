@@ -31,6 +31,10 @@ struct log_entry_t {
 
 using log_entry_list_t = std::list<log_entry_t>;
 
+// A unit publishes its log manager in the Velto repository under its dotted
+// IPv4 address followed by this suffix, for example "10.1.2.33/log_man_v1".
+constexpr char kManagerKeySuffix[] = "/log_man_v1";
+
 }  // namespace qo::log
 
 #endif  // QO_RUNTIME_LOG_LOG_TYPES_H_

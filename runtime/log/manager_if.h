@@ -9,6 +9,7 @@
 #include <string>
 
 #include "runtime/error/exception.h"
+#include "runtime/log/entry_sink.h"
 #include "runtime/log/log_types.h"
 
 namespace qo::log {
@@ -21,6 +22,21 @@ class manager_if_t {
                          log_entry_list_t& out) = 0;
   // At most `count` entries, the newest of the log, in log order.
   virtual void get_last(uint32_t count, log_entry_list_t& out) = 0;
+  // The same requests as get_since and get_last, with each entry handed to
+  // `sink` as soon as it is read instead of being kept. When the call fails
+  // part-way, some entries may already have reached the sink. This default
+  // reads the whole list first; proxies stream the reply itself.
+  virtual void stream_since(uint32_t since, uint32_t count,
+                            entry_sink_t& sink) {
+    log_entry_list_t entries;
+    get_since(since, count, entries);
+    feed(entries, sink);
+  }
+  virtual void stream_last(uint32_t count, entry_sink_t& sink) {
+    log_entry_list_t entries;
+    get_last(count, entries);
+    feed(entries, sink);
+  }
   virtual bool find_relative(log_entry_t& found, uint32_t from, int32_t p1,
                              int32_t p2, int32_t p3) = 0;
   virtual bool find_previous(log_entry_t& found, uint32_t from, int32_t p1,
@@ -37,6 +53,12 @@ class manager_if_t {
   virtual manager_if_t* logon(const std::string& /*user*/,
                               const std::string& /*password*/) {
     throw qo::sec::logon_fail_t();
+  }
+
+ private:
+  static void feed(const log_entry_list_t& entries, entry_sink_t& sink) {
+    sink.begin(static_cast<uint32_t>(entries.size()));
+    for (const log_entry_t& entry : entries) sink.entry(entry);
   }
 };
 

@@ -23,11 +23,7 @@ bool pick_ip_address(const std::vector<uint32_t>& addresses, unsigned index,
   for (uint32_t address : addresses) {
     if (address == kLoopback) continue;
     if (accepted == index) {
-      in_addr raw;
-      raw.s_addr = htonl(address);
-      char text[INET_ADDRSTRLEN] = {};
-      inet_ntop(AF_INET, &raw, text, sizeof(text));
-      out = text;
+      out = dotted_address(address);
       return true;
     }
     ++accepted;
@@ -65,6 +61,13 @@ std::string ip_address(unsigned index) {
   std::string out;
   get_ip_address(out, index);
   return out;
+}
+
+std::string dotted_address(uint32_t address) {
+  return std::to_string(address >> 24) + "." +
+         std::to_string((address >> 16) & 0xFF) + "." +
+         std::to_string((address >> 8) & 0xFF) + "." +
+         std::to_string(address & 0xFF);
 }
 
 }  // namespace qo::pos

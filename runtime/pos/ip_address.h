@@ -41,6 +41,10 @@ bool pick_ip_address(const std::vector<uint32_t>& addresses, unsigned index,
 std::vector<uint32_t> host_ipv4_addresses(
     interface_lister_t lister = getifaddrs);
 
+// The dotted-decimal text of `address` (first octet in the most significant
+// byte), for example "10.1.2.33". Always four plain decimal numbers.
+std::string dotted_address(uint32_t address);
+
 }  // namespace qo::pos
 
 #endif  // QO_RUNTIME_POS_IP_ADDRESS_H_
