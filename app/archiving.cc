@@ -36,32 +36,46 @@ std::string CreateTemporaryFile(const std::string& archive) {
                            archive);
 }
 
+// A single archive, never split into volumes.
+constexpr uint64_t kSingleVolume = 0;
+// Deflate at zlib's default level.
+constexpr int kDefaultLevel = -1;
+
+// `files` holds pairs of a path to read and the entry's name.
 void WriteArchive(const std::string& path,
-                  const std::vector<std::string>& files,
+                  const std::vector<std::pair<std::string, std::string>>& files,
                   const std::function<void()>& opened) {
   CZipArchive zip;
-  zip.Open(path, CZipArchive::zipCreate, 0);
+  zip.Open(path, CZipArchive::zipCreate, kSingleVolume);
   opened();
-  for (const std::string& file : files) {
+  for (const auto& file : files) {
     bool added;
     try {
-      added = zip.AddFile(file, file, -1, 7, 65536);
+      added = zip.AddFile(file.first, file.second, kDefaultLevel,
+                          CZipAddRequest::AddFlagDefault,
+                          CZipAddRequest::kDefaultBufferSize);
     } catch (const std::exception& e) {
       // The writer names the archive; the technician needs the log file.
-      throw std::runtime_error("cannot add " + file + ": " + e.what());
+      throw std::runtime_error("cannot add " + file.first + ": " + e.what());
     }
-    if (!added) throw std::runtime_error("cannot add " + file);
+    if (!added) throw std::runtime_error("cannot add " + file.first);
   }
-  zip.Close(0, false);
+  zip.Close(CZipArchive::afNoException, false);
 }
 
 }  // namespace
 
 bool CKRTLogExtractor::ZipLogs(const std::string& archive) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const SUnitResult& result : results_) {
+    if (result.status == SUnitResult::Status::kOk) {
+      files.emplace_back(InFolder(result.file), result.file);
+    }
+  }
   std::string temporary;
   try {
     temporary = CreateTemporaryFile(archive);
-    WriteArchive(temporary, written_files_,
+    WriteArchive(temporary, files,
                  [&] { Report("Zipping up log files to " + archive); });
     if (rename(temporary.c_str(), archive.c_str()) != 0) {
       throw std::runtime_error("cannot rename " + temporary + " to " + archive +
@@ -74,12 +88,11 @@ bool CKRTLogExtractor::ZipLogs(const std::string& archive) {
     return false;
   }
   bool removed = true;
-  for (const std::string& file : written_files_) {
-    if (unlink(file.c_str()) != 0) {
-      Diagnose(file, std::string("cannot remove: ") + strerror(errno));
+  for (const auto& file : files) {
+    if (unlink(file.first.c_str()) != 0) {
+      Diagnose(file.first, std::string("cannot remove: ") + strerror(errno));
       removed = false;
     }
   }
-  written_files_.clear();
   return removed;
 }

@@ -3,19 +3,21 @@
 
 #include "app/krt_log_extractor.h"
 
-bool CKRTLogExtractor::ClearLogs() {
+bool CKRTLogExtractor::ClearLogs(bool keep_going) {
+  bool all_cleared = true;
   for (const SKRTRecord& unit : units_) {
     try {
       std::unique_ptr<qo::log::manager_if_t> manager = managers_(unit.ior);
       Report("Clearing logs on KRT" + unit.name);
       manager->clear_logs();
     } catch (const std::exception& e) {
-      // The units after a failing one are left alone: the technician sees
-      // where clearing stopped and can run it again.
       Report("Caught exception trying to clear logs");
       Diagnose("KRT" + unit.name + " at " + unit.key, e.what());
-      return false;
+      all_cleared = false;
+      // By default the units after a failing one are left alone: the
+      // technician sees where clearing stopped and can run it again.
+      if (!keep_going) return false;
     }
   }
-  return true;
+  return all_cleared;
 }

@@ -22,3 +22,9 @@ bool CCommandLine::GetValue(std::string& value) {
   ++position_;
   return true;
 }
+
+bool CCommandLine::GetAnyValue(std::string& value) {
+  if (position_ >= arguments_.size()) return false;
+  value = arguments_[position_++];
+  return true;
+}

@@ -22,6 +22,13 @@ class CCommandLine {
   // returns false and leaves `value` alone. Called right after Find.
   bool GetValue(std::string& value);
 
+  // Like GetValue, but takes the argument at the search position whatever
+  // it begins with; false only when there is none. For options whose value
+  // is checked by the caller.
+  bool GetAnyValue(std::string& value);
+
+  const std::vector<std::string>& arguments() const { return arguments_; }
+
  private:
   std::vector<std::string> arguments_;
   size_t position_ = 0;

@@ -1,5 +1,6 @@
 // The listener that prints each extractor message as one line on standard
 // output, flushed at once so that progress shows while the run goes on.
+// Called by one thread at a time.
 #ifndef KRTLOGS_APP_COUT_LISTENER_H_
 #define KRTLOGS_APP_COUT_LISTENER_H_
 
@@ -7,12 +8,15 @@
 #include <string>
 
 #include "app/krt_log_extractor.h"
+#include "app/text_escape.h"
 
 class CCoutListener : public CKRTLogExtractor::CListener {
  public:
   void OnMessage(const std::string& message) override {
-    // Up to the first NUL, as the text would print from a C string.
-    std::cout << message.c_str() << std::endl;
+    // Up to the first NUL, as the text would print from a C string, with
+    // control characters escaped: a key holding a line break must not add
+    // a line of its own.
+    std::cout << EscapeControlCharacters(message.c_str()) << std::endl;
   }
   virtual ~CCoutListener() = default;
 };

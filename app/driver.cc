@@ -1,94 +1,137 @@
 #include "app/driver.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <iostream>
-#include <sstream>
 #include <string>
 
-#include "app/command_line.h"
 #include "app/cout_listener.h"
 #include "app/krt_log_extractor.h"
 #include "app/orb_scope.h"
+#include "app/text_escape.h"
 #include "runtime/corba/orb.h"
+#include "runtime/error/exception.h"
 
 namespace {
 
-constexpr int kDefaultUnitCount = 10;
-// No unit that stops answering may hold the run up for longer than this.
-constexpr uint32_t kRoundTripTimeoutMs = 60000;
+constexpr uint32_t kMillisecondsPerSecond = 1000;
 
 void Print(const std::string& line) { std::cout << line << std::endl; }
 
-// Stream extraction into an int: leading blanks skipped, optional sign,
-// digits up to the first other character. Text that cannot be read as a
-// number gives the default count.
-int ParseCount(const std::string& text) {
-  std::istringstream stream(text);
-  int count = 0;
-  if (!(stream >> count)) return kDefaultUnitCount;
-  return count;
+// Creates `path` and its missing parents, as "mkdir -p" does.
+void CreateFolder(const std::string& path) {
+  for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
+    const std::string part = path.substr(0, at);
+    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+      throw qo::pos::exception_t("cannot create the folder " + part);
+    }
+    if (at == std::string::npos) break;
+  }
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    throw qo::pos::exception_t("cannot use the folder " + path);
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    errno = ENOTDIR;
+    throw qo::pos::exception_t("cannot use the folder " + path);
+  }
 }
 
-bool FindOption(CCommandLine& line, const char* first, const char* second) {
-  return line.Find(first) || line.Find(second);
+// The archive's name as written and shown: in the output folder when one
+// was given.
+std::string ArchivePath(const RunOptions& options) {
+  std::string name =
+      options.single ? "KRTLog_" + options.address + ".zip" : "KRTLogs.zip";
+  return options.output_dir_given ? options.output_dir + "/" + name : name;
+}
+
+int Fetch(CKRTLogExtractor& extractor, const RunOptions& options) {
+  bool fetched = extractor.GetLogs();
+  // The archive is made even when a unit failed: it keeps the logs of
+  // every unit that answered.
+  bool archived = extractor.ZipLogs(ArchivePath(options));
+  return fetched && archived ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace
 
 int RunKrtLogs(int argc, const char* const* argv) {
-  CCommandLine line(argc, argv);
-  int count = 0;
-  std::string address;
-  bool single = false;
-  bool clear = false;
+  ParsedCommandLine parsed = ParseCommandLine(argc, argv);
+  switch (parsed.action) {
+    case Action::kHelp:
+      std::cout << UsageText() << std::flush;
+      return kExitSuccess;
+    case Action::kVersion:
+      Print(std::string("krtlogs ") + Version());
+      return kExitSuccess;
+    case Action::kUsageError:
+      std::cerr << parsed.error << std::endl;
+      return kExitUsage;
+    case Action::kRun:
+      break;
+  }
+  for (const std::string& argument : parsed.unknown) {
+    std::cerr << "krtlogs: ignoring unknown argument '"
+              << EscapeControlCharacters(argument) << "'" << std::endl;
+  }
+  const RunOptions& options = parsed.options;
+  const bool fetching = !options.clear && !options.list;
 
-  bool counted = FindOption(line, "-n", "-N");
-  if (counted) {
-    std::string text;
-    line.GetValue(text);
-    count = ParseCount(text);
-    Print("Searching for " + std::to_string(count) + " KRTs");
+  if (fetching && options.output_dir_given) {
+    try {
+      CreateFolder(options.output_dir);
+    } catch (const std::exception& e) {
+      std::cerr << "krtlogs: " << EscapeControlCharacters(e.what())
+                << std::endl;
+      return kExitFailure;
+    }
   }
-  if (FindOption(line, "-s", "-S")) {
-    line.GetValue(address);
-    single = true;
+
+  if (options.counted) {
+    Print("Searching for " + std::to_string(options.count) + " KRTs");
   }
-  if (!counted && !single) {
+  if (options.all) Print("Searching for all KRTs");
+  if (!options.counted && !options.single && !options.all) {
     Print("Using default 10 KRTs");
-    count = kDefaultUnitCount;
   }
-  if (FindOption(line, "-clear", "-CLEAR")) clear = true;
-  if (single) Print("Searching for single KRT at " + address);
+  if (options.single) {
+    Print("Searching for single KRT at " +
+          EscapeControlCharacters(options.address));
+  }
 
   COrbScope orb;
-  qo::corba::orb_t::set_round_trip_timeout(kRoundTripTimeoutMs);
   CCoutListener listener;
   CKRTLogExtractor extractor(&listener);
+  CKRTLogExtractor::SFetchSettings settings;
+  settings.jobs = options.jobs;
+  settings.folder = options.output_dir;
+  settings.timeout_seconds = options.timeout_seconds;
+  extractor.Configure(settings);
 
-  std::string archive;
-  if (single) {
-    archive = "KRTLog_" + address + ".zip";
-    if (!extractor.FindKRT(address)) {
-      Print("Failed to find KRT at " + address);
+  if (options.single) {
+    if (!extractor.FindKRT(options.address)) {
+      Print("Failed to find KRT at " +
+            EscapeControlCharacters(options.address));
       return kExitDiscoveryFailed;
     }
   } else {
-    archive = "KRTLogs.zip";
-    Print("Searching for " + std::to_string(count) + " KRTs ");
-    if (!extractor.FindKRTs(count)) {
+    Print("Searching for " + std::to_string(options.count) + " KRTs ");
+    if (!extractor.FindKRTs(options.count)) {
       Print("Failed to find all KRTs");
       return kExitDiscoveryFailed;
     }
   }
+  // Discovery is done; from here on the calls go to the units.
+  qo::corba::orb_t::set_round_trip_timeout(options.timeout_seconds *
+                                           kMillisecondsPerSecond);
 
-  bool succeeded;
-  if (clear) {
-    succeeded = extractor.ClearLogs();
-  } else {
-    bool fetched = extractor.GetLogs();
-    // The archive is made even when a unit failed: it keeps the logs of
-    // every unit that answered.
-    bool archived = extractor.ZipLogs(archive);
-    succeeded = fetched && archived;
+  if (options.list) {
+    return extractor.ListUnits() ? kExitSuccess : kExitFailure;
   }
-  return succeeded ? kExitSuccess : kExitFailure;
+  if (options.clear) {
+    return extractor.ClearLogs(options.keep_going) ? kExitSuccess
+                                                   : kExitFailure;
+  }
+  return Fetch(extractor, options);
 }

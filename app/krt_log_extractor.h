@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/options.h"
 #include "runtime/log/log_types.h"
 #include "runtime/log/manager_if.h"
 #include "runtime/pm/repository_if.h"
@@ -40,6 +41,28 @@ class CKRTLogExtractor {
     uint32_t address = 0;  // first octet in the most significant byte
   };
 
+  // How retrieval and archiving work; the defaults are those of a plain
+  // run in the current folder.
+  struct SFetchSettings {
+    int jobs = 1;                   // units retrieved at once
+    std::string folder = ".";       // where the text files and archive go
+    uint32_t timeout_seconds = 60;  // the remote calls' limit, for reasons
+  };
+
+  // What became of one unit in GetLogs.
+  struct SUnitResult {
+    enum class Status { kFailed, kEmpty, kOk };
+    Status status = Status::kFailed;
+    std::string reason;  // why it failed, or why its log is incomplete
+    std::string file;    // the text file's name in the folder (kOk)
+    uint32_t first = 0;  // the unit's range
+    uint32_t last = 0;
+    uint64_t entries = 0;     // entries written to the file
+    uint64_t bytes = 0;       // bytes written to the file
+    bool incomplete = false;  // fewer entries came than the range announced
+    double seconds = 0;
+  };
+
   // Makes the log manager object for a unit's published reference; throws
   // when no object can be made.
   using ManagerFactory = std::function<std::unique_ptr<qo::log::manager_if_t>(
@@ -54,18 +77,29 @@ class CKRTLogExtractor {
                    ManagerFactory managers, unsigned pause_microseconds,
                    std::ostream& diagnostics);
 
+  void Configure(const SFetchSettings& settings) { settings_ = settings; }
+
   // Discovery: wait for the unit at `address`, or for `count` units.
   bool FindKRT(std::string address);
   bool FindKRTs(int count);
-  // Writes one text file per unit; false when any unit failed.
+  // Writes one text file per unit, up to `jobs` units at once, reporting
+  // each unit's lines in list order; false when any unit failed or sent
+  // less than it announced.
   bool GetLogs();
   // Packs the files GetLogs wrote into `archive` and then removes them;
   // false (with every text file left in place) when archiving failed.
   bool ZipLogs(const std::string& archive);
-  // Empties the log of every unit; stops at the first failure (false).
-  bool ClearLogs();
+  // Empties the log of every unit; false when any failed. Stops at the
+  // first failure unless `keep_going`.
+  bool ClearLogs(bool keep_going = false);
+  // One line per unit with its name, address, first and last index and
+  // the number of entries a fetch would ask for; false when a unit's range
+  // could not be read.
+  bool ListUnits();
 
   const std::list<SKRTRecord>& units() const { return units_; }
+  // One result per unit, in list order, after GetLogs.
+  const std::vector<SUnitResult>& results() const { return results_; }
 
  private:
   static uint32_t ParseAddress(const std::string& text, std::string& name);
@@ -78,9 +112,11 @@ class CKRTLogExtractor {
   // The text file name of each unit, in list order; units sharing a name
   // after the first get their dotted address instead.
   std::vector<std::string> LogFileNames() const;
-  bool WriteLogFile(const qo::log::log_entry_list_t& entries,
-                    const std::string& file, const std::string& name);
-  bool WriteEntries(const qo::log::log_entry_list_t& entries, FILE* file);
+  // Retrieves one unit's log into its file; reports through `out`.
+  SUnitResult FetchUnit(const SKRTRecord& unit, const std::string& file,
+                        size_t index, class COrderedOutput& out);
+  // The path of a file of the folder, as it is named in messages.
+  std::string InFolder(const std::string& name) const;
 
   std::list<SKRTRecord> units_;
   CListener* listener_;
@@ -88,8 +124,9 @@ class CKRTLogExtractor {
   ManagerFactory managers_;
   unsigned pause_microseconds_;
   std::ostream& diagnostics_;
-  // Text files the last GetLogs wrote, in unit order.
-  std::vector<std::string> written_files_;
+  SFetchSettings settings_;
+  // What the last GetLogs did, one record per unit in list order.
+  std::vector<SUnitResult> results_;
 };
 
 #endif  // KRTLOGS_APP_KRT_LOG_EXTRACTOR_H_

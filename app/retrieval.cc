@@ -1,23 +1,97 @@
 // Retrieval: reads each found unit's whole log and writes it to a text file
-// of its own in the current directory.
+// of its own in the run's folder, up to `jobs` units at once. A unit's reply
+// goes straight from the wire into its file, entry by entry, under a
+// temporary name that becomes the file's name only once the log is
+// complete; a unit that fails part-way leaves no file behind.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <exception>
-#include <ostream>
 #include <set>
 
+#include "app/fetch/ordered_output.h"
+#include "app/fetch/tsv_file_sink.h"
+#include "app/fetch/unit_runner.h"
 #include "app/krt_log_extractor.h"
-#include "app/log_line.h"
+#include "runtime/error/exception.h"
 #include "runtime/pos/ip_address.h"
 
 namespace {
 
-// Lines are gathered and written in blocks of about this size.
-constexpr size_t kWriteBlock = 1 << 16;
+using Clock = std::chrono::steady_clock;
+
+// A descriptor closed when the object goes.
+class CFileDescriptor {
+ public:
+  explicit CFileDescriptor(int fd) : fd_(fd) {}
+  ~CFileDescriptor() { Close(); }
+  CFileDescriptor(const CFileDescriptor&) = delete;
+  CFileDescriptor& operator=(const CFileDescriptor&) = delete;
+
+  int get() const { return fd_; }
+  // Closes now; false (errno set) when the close reported an error.
+  bool Close() {
+    if (fd_ < 0) return true;
+    int rc = close(fd_);
+    fd_ = -1;
+    return rc == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// A new, empty file beside `path`, made exclusively so that nothing at
+// that name (a link, a FIFO, another run's file) is ever opened; removed
+// again unless kept.
+class CTemporaryFile {
+ public:
+  explicit CTemporaryFile(const std::string& path)
+      : path_(path + ".krtlogs-tmp." + std::to_string(getpid()) + "." +
+              std::to_string(next_++)),
+        fd_(open(path_.c_str(),
+                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644)) {
+    if (fd_.get() < 0) throw qo::pos::exception_t("cannot create " + path);
+  }
+  ~CTemporaryFile() {
+    fd_.Close();
+    if (!kept_) unlink(path_.c_str());
+  }
+
+  int fd() const { return fd_.get(); }
+  // Closes the file and gives it the name `path`; whatever was there is
+  // replaced, never followed.
+  void Keep(const std::string& path) {
+    if (!fd_.Close()) throw qo::pos::exception_t("cannot write " + path);
+    if (rename(path_.c_str(), path.c_str()) != 0) {
+      throw qo::pos::exception_t("cannot rename " + path_ + " to " + path);
+    }
+    kept_ = true;
+  }
+
+ private:
+  static std::atomic<unsigned> next_;
+  const std::string path_;
+  CFileDescriptor fd_;
+  bool kept_ = false;
+};
+
+std::atomic<unsigned> CTemporaryFile::next_{0};
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 }  // namespace
+
+std::string CKRTLogExtractor::InFolder(const std::string& name) const {
+  return settings_.folder == "." ? name : settings_.folder + "/" + name;
+}
 
 std::vector<std::string> CKRTLogExtractor::LogFileNames() const {
   std::vector<std::string> files;
@@ -41,76 +115,94 @@ std::vector<std::string> CKRTLogExtractor::LogFileNames() const {
 }
 
 bool CKRTLogExtractor::GetLogs() {
+  const std::vector<std::string> files = LogFileNames();
+  const std::vector<const SKRTRecord*> units = [this] {
+    std::vector<const SKRTRecord*> list;
+    for (const SKRTRecord& unit : units_) list.push_back(&unit);
+    return list;
+  }();
+  results_.assign(units.size(), SUnitResult());
+  COrderedOutput out(listener_, diagnostics_, units.size());
+  RunForEachUnit(units.size(), settings_.jobs, [&](size_t i) {
+    results_[i] = FetchUnit(*units[i], files[i], i, out);
+    out.Finish(i);
+  });
   bool all_ok = true;
-  written_files_.clear();
-  std::vector<std::string> files = LogFileNames();
-  size_t i = 0;
-  for (const SKRTRecord& unit : units_) {
-    const std::string& file = files[i++];
-    try {
-      std::unique_ptr<qo::log::manager_if_t> manager = managers_(unit.ior);
-      uint32_t first = 0;
-      uint32_t last = 0;
-      manager->range(first, last);
-      if (last > first) {
-        Report("Getting logs from KRT" + unit.name);
-        qo::log::log_entry_list_t entries;
-        manager->get_last(last - first, entries);
-        manager.reset();
-        if (WriteLogFile(entries, file, unit.name)) {
-          written_files_.push_back(file);
-        } else {
-          all_ok = false;
-        }
-      } else {
-        Report("No Log entries found on KRT " + unit.name);
-      }
-    } catch (const std::exception& e) {
-      Report("Failed to get logs from KRT" + unit.name);
-      Diagnose("KRT" + unit.name + " at " + unit.key, e.what());
+  for (const SUnitResult& result : results_) {
+    if (result.status == SUnitResult::Status::kFailed || result.incomplete) {
       all_ok = false;
     }
   }
   return all_ok;
 }
 
-bool CKRTLogExtractor::WriteLogFile(const qo::log::log_entry_list_t& entries,
-                                    const std::string& file,
-                                    const std::string& name) {
-  FILE* stream = fopen(file.c_str(), "w");
-  if (stream == nullptr) {
-    Diagnose(file, strerror(errno));
-    Report("Failed to open log file for KRT " + name);
-    return false;
-  }
-  bool written = WriteEntries(entries, stream);
-  int saved_errno = errno;
-  if (fclose(stream) != 0 && written) {
-    written = false;
-    saved_errno = errno;
-  }
-  if (!written) {
-    // An incomplete file would pass for the unit's whole log.
-    unlink(file.c_str());
-    Diagnose(file, strerror(saved_errno));
-    Report("Failed to write log file for KRT " + name);
-  }
-  return written;
-}
-
-bool CKRTLogExtractor::WriteEntries(const qo::log::log_entry_list_t& entries,
-                                    FILE* file) {
-  std::string block;
-  block.reserve(kWriteBlock + 512);
-  for (const qo::log::log_entry_t& entry : entries) {
-    AppendLogLine(entry, block);
-    if (block.size() >= kWriteBlock) {
-      if (fwrite(block.data(), 1, block.size(), file) != block.size()) {
-        return false;
+CKRTLogExtractor::SUnitResult CKRTLogExtractor::FetchUnit(
+    const SKRTRecord& unit, const std::string& file, size_t index,
+    COrderedOutput& out) {
+  const Clock::time_point start = Clock::now();
+  SUnitResult result;
+  const std::string who =
+      "KRT" + unit.name + " (" + qo::pos::dotted_address(unit.address) + ")";
+  std::unique_ptr<CTemporaryFile> temporary;
+  std::unique_ptr<CTsvFileSink> sink;
+  bool reply_read = false;  // failures from here on are the file's
+  try {
+    std::unique_ptr<qo::log::manager_if_t> manager = managers_(unit.ior);
+    manager->range(result.first, result.last);
+    if (result.last <= result.first) {
+      out.Line(index, "No Log entries found on KRT " + unit.name);
+      result.status = SUnitResult::Status::kEmpty;
+      result.seconds = SecondsSince(start);
+      return result;
+    }
+    out.Line(index, "Getting logs from KRT" + unit.name);
+    const std::string path = InFolder(file);
+    try {
+      // A folder at the file's name cannot be replaced; find out before
+      // asking the unit for a log that could not be kept.
+      struct stat st;
+      if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        throw qo::pos::exception_t("cannot create " + path);
       }
-      block.clear();
+      temporary.reset(new CTemporaryFile(path));
+    } catch (const std::exception& e) {
+      out.Line(index, "Failed to open log file for KRT " + unit.name);
+      out.Reason(index, "krtlogs: " + std::string(e.what()));
+      result.reason = e.what();
+      return result;
+    }
+    sink.reset(new CTsvFileSink(temporary->fd(), path));
+    const uint32_t asked = result.last - result.first;
+    manager->stream_last(asked, *sink);
+    manager.reset();
+    reply_read = true;
+    sink->Finish();
+    temporary->Keep(path);
+    result.status = SUnitResult::Status::kOk;
+    result.file = file;
+    result.entries = sink->entries();
+    result.bytes = sink->bytes();
+    if (result.entries < asked) {
+      // The file holds what came; the technician must know it is short.
+      result.incomplete = true;
+      result.reason = "the unit sent " + std::to_string(result.entries) +
+                      " of the " + std::to_string(asked) +
+                      " entries its range announced";
+      out.Reason(index, "krtlogs: " + who + ": get_last: " + result.reason);
+    }
+  } catch (const std::exception& e) {
+    temporary.reset();
+    result.status = SUnitResult::Status::kFailed;
+    result.reason = e.what();
+    if (reply_read || (sink && sink->failed())) {
+      out.Line(index, "Failed to write log file for KRT " + unit.name);
+      out.Reason(index, "krtlogs: " + std::string(e.what()));
+    } else {
+      out.Line(index, "Failed to get logs from KRT" + unit.name);
+      out.Reason(index, "krtlogs: " + who + ": " + e.what());
     }
   }
-  if (fwrite(block.data(), 1, block.size(), file) != block.size()) return false;
-  return fflush(file) == 0;
+  result.seconds = SecondsSince(start);
+  return result;
 }

@@ -127,8 +127,8 @@ TEST_F(KrtlogsCliTest, ClearOptionNeedsNoValue) {
 TEST(KrtlogsOrbTest, OrbFailureIsOneLineOnStandardError) {
   testing_support::TempDir dir;
   testing_support::ProcessResult r =
-      testing_support::RunProcess({KRTLOGS_BIN, "-s", "10.1.2.33"},
-                                  dir.path(), {"ORBInitRef=not-an-assignment"});
+      testing_support::RunProcess({KRTLOGS_BIN, "-s", "10.1.2.33"}, dir.path(),
+                                  {"ORBInitRef=not-an-assignment"});
   EXPECT_EQ("Searching for single KRT at 10.1.2.33\n", r.out);
   EXPECT_EQ(
       "krtlogs: SystemException (VMCID != TAO_DEFAULT_MINOR_CODE) : "

@@ -85,10 +85,10 @@ TEST_F(E2eTest, ClearEmptiesEveryUnit) {
 
   auto after = Krtlogs({"-n", "2"});
   Strings lines = Lines(after.out);
-  EXPECT_EQ(Strings({"No Log entries found on KRT 1",
-                     "No Log entries found on KRT 2",
-                     "Zipping up log files to KRTLogs.zip", "done"}),
-            Strings(lines.end() - 4, lines.end()));
+  EXPECT_EQ(
+      Strings({"No Log entries found on KRT 1", "No Log entries found on KRT 2",
+               "Zipping up log files to KRTLogs.zip", "done"}),
+      Strings(lines.end() - 4, lines.end()));
   EXPECT_EQ(0, after.status) << after.err;
   ExpectArchive(Work("KRTLogs.zip"), {});
 }

@@ -33,10 +33,10 @@ TEST_F(E2eTest, MisbehavingUnitsFailOneByOne) {
               "10.1.2.6:bad-reference"});
   auto r = Krtlogs({"-n", "6"});
   EXPECT_EQ(
-      Strings({"No Log entries found on KRT 1",
-               "No Log entries found on KRT 2", "Getting logs from KRT3",
-               "Failed to get logs from KRT4", "Getting logs from KRT5",
-               "Failed to get logs from KRT5", "Failed to get logs from KRT6",
+      Strings({"No Log entries found on KRT 1", "No Log entries found on KRT 2",
+               "Getting logs from KRT3", "Failed to get logs from KRT4",
+               "Getting logs from KRT5", "Failed to get logs from KRT5",
+               "Failed to get logs from KRT6",
                "Zipping up log files to KRTLogs.zip", "done"}),
       Tail(r.out, 9))
       << r.out << r.err;

@@ -1,7 +1,11 @@
+#include <dirent.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
+#include <csignal>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,7 +24,43 @@ using testing_support::ReadFile;
 using testing_support::WriteFile;
 using Lines = std::vector<std::string>;
 
+using Names = std::vector<std::string>;
+
+// Lowers the largest file this process may write, so that a write fails
+// with EFBIG part-way as on a full disk.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    old_handler_ = signal(SIGXFSZ, SIG_IGN);
+    rlimit lowered = saved_;
+    lowered.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &lowered);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    signal(SIGXFSZ, old_handler_);
+  }
+
+ private:
+  rlimit saved_;
+  sighandler_t old_handler_;
+};
+
 using RetrievalTest = ExtractorTest;
+
+// The names in the current folder, sorted.
+Names ListFolder() {
+  Names names;
+  DIR* dir = opendir(".");
+  for (dirent* e = readdir(dir); e != nullptr; e = readdir(dir)) {
+    std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 TEST_F(RetrievalTest, WritesOneLinePerEntryInTheOrderReceived) {
   FakeUnit& unit = AddUnit("10.1.2.33", 100, 103);
@@ -86,12 +126,17 @@ TEST_F(RetrievalTest, EmptyRangeWritesNothingAndKeepsAnOldFile) {
   EXPECT_FALSE(FileExists("KRT8_log.txt"));
 }
 
-TEST_F(RetrievalTest, ShortAnswerWritesExactlyWhatArrived) {
+TEST_F(RetrievalTest, ShortAnswerWritesExactlyWhatArrivedAndFails) {
   FakeUnit& unit = AddUnit("10.1.2.9", 0, 10);
   unit.entries = {Entry(8, 1, "x", "y"), Entry(9, 1, "x", "z")};
   Discover(1);
-  EXPECT_TRUE(extractor_.GetLogs());
+  EXPECT_FALSE(extractor_.GetLogs());
   EXPECT_EQ(10u, unit.asked);
+  EXPECT_NE(std::string::npos,
+            diagnostics_.str().find("KRT9 (10.1.2.9): get_last: the unit sent "
+                                    "2 of the 10 entries"))
+      << diagnostics_.str();
+  EXPECT_TRUE(extractor_.results()[0].incomplete);
   EXPECT_EQ(
       "03/07/2007 14:05:09\t 8\t note\tx\ty\n"
       "03/07/2007 14:05:09\t 9\t note\tx\tz\n",
@@ -101,7 +146,7 @@ TEST_F(RetrievalTest, ShortAnswerWritesExactlyWhatArrived) {
 TEST_F(RetrievalTest, NoEntriesDespiteTheRangeGivesAnEmptyFile) {
   AddUnit("10.1.2.9", 0, 10);
   Discover(1);
-  EXPECT_TRUE(extractor_.GetLogs());
+  EXPECT_FALSE(extractor_.GetLogs());
   EXPECT_EQ(Lines({"Getting logs from KRT9"}), listener_.lines);
   EXPECT_TRUE(FileExists("KRT9_log.txt"));
   EXPECT_EQ("", ReadFile("KRT9_log.txt"));
@@ -161,17 +206,36 @@ TEST_F(RetrievalTest, AFileThatCannotBeOpenedFailsTheUnit) {
 }
 
 TEST_F(RetrievalTest, AWriteErrorRemovesTheIncompleteFile) {
-  FakeUnit& unit = AddUnit("10.1.2.5", 0, 1);
+  FakeUnit& unit = AddUnit("10.1.2.5", 0, 5000);
   for (int i = 0; i < 5000; ++i) unit.entries.push_back(Entry(i, 1, "x", "y"));
-  // Every write through this name fails as on a full disk.
-  ASSERT_EQ(0, symlink("/dev/full", "KRT5_log.txt"));
   Discover(1);
-  EXPECT_FALSE(extractor_.GetLogs());
+  {
+    // Files may grow to 64 KiB only, as on a disk that fills up.
+    FileSizeLimit limit(1 << 16);
+    EXPECT_FALSE(extractor_.GetLogs());
+  }
   EXPECT_EQ(
       Lines({"Getting logs from KRT5", "Failed to write log file for KRT 5"}),
       listener_.lines);
+  EXPECT_EQ(Names(), ListFolder());
+}
+
+TEST_F(RetrievalTest, ALinkAtTheFileNameIsReplacedNotFollowed) {
+  AddUnit("10.1.2.5", 0, 1).entries = {Entry(1, 1, "x", "y")};
+  AddUnit("10.1.2.6", 0, 1).entries = {Entry(2, 1, "x", "y")};
+  testing_support::TempDir elsewhere;
+  const std::string outside = elsewhere.File("victim");
+  WriteFile(outside, "keep me\n");
+  ASSERT_EQ(0, symlink(outside.c_str(), "KRT5_log.txt"));
+  ASSERT_EQ(0, symlink(elsewhere.File("dangling").c_str(), "KRT6_log.txt"));
+  Discover(2);
+  EXPECT_TRUE(extractor_.GetLogs());
+  EXPECT_EQ("keep me\n", ReadFile(outside));
+  EXPECT_FALSE(FileExists(elsewhere.File("dangling")));
+  EXPECT_EQ("03/07/2007 14:05:09\t 1\t note\tx\ty\n", ReadFile("KRT5_log.txt"));
   struct stat st;
-  EXPECT_NE(0, lstat("KRT5_log.txt", &st));
+  ASSERT_EQ(0, lstat("KRT6_log.txt", &st));
+  EXPECT_TRUE(S_ISREG(st.st_mode));
 }
 
 TEST_F(RetrievalTest, ClearLogsStopsAtTheFirstRefusal) {
