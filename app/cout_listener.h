@@ -8,15 +8,14 @@
 #include <string>
 
 #include "app/krt_log_extractor.h"
-#include "app/text_escape.h"
 
 class CCoutListener : public CKRTLogExtractor::CListener {
  public:
   void OnMessage(const std::string& message) override {
-    // Up to the first NUL, as the text would print from a C string, with
-    // control characters escaped: a key holding a line break must not add
-    // a line of its own.
-    std::cout << EscapeControlCharacters(message.c_str()) << std::endl;
+    // Up to the first NUL, as the text would print from a C string. Text
+    // from the repository or a unit inside a message is escaped where the
+    // message is made (app/text_escape.h).
+    std::cout << message.c_str() << std::endl;
   }
   virtual ~CCoutListener() = default;
 };

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "app/krt_log_extractor.h"
+#include "app/text_escape.h"
 
 namespace {
 
@@ -81,7 +82,7 @@ bool CKRTLogExtractor::FindKRT(std::string address) {
     for (const std::string& key : keys) {
       std::string text;
       if (!AddressText(key, text) || text != address) continue;
-      Report("Found KRT at " + text);
+      Report("Found KRT at " + EscapeControlCharacters(text));
       Insert(MakeRecord(key));
       return true;
     }
@@ -103,7 +104,7 @@ bool CKRTLogExtractor::FindKRTs(int count) {
     for (const std::string& key : keys) {
       std::string text;
       if (recorded.count(key) != 0 || !AddressText(key, text)) continue;
-      Report("Found an KRT at " + text);
+      Report("Found an KRT at " + EscapeControlCharacters(text));
       Insert(MakeRecord(key));
       recorded.insert(key);
       if (++found >= count) break;
