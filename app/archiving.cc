@@ -74,6 +74,16 @@ bool CKRTLogExtractor::ZipLogs(const std::string& archive) {
   }
   std::string temporary;
   try {
+    if (files.size() > CZipArchive::kMaxEntries) {
+      throw std::runtime_error(
+          "a zip archive holds at most " +
+          std::to_string(CZipArchive::kMaxEntries) +
+          " entries, and this run "
+          "has " +
+          std::to_string(files.size()) +
+          " log files; collect the "
+          "units in smaller groups (-s, or -n on fewer units)");
+    }
     temporary = CreateTemporaryFile(archive);
     WriteArchive(temporary, files,
                  [&] { Report("Zipping up log files to " + archive); });

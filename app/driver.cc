@@ -48,6 +48,13 @@ std::string ArchivePath(const RunOptions& options) {
 
 int Fetch(CKRTLogExtractor& extractor, const RunOptions& options) {
   bool fetched = extractor.GetLogs();
+  if (extractor.EveryUnitFailed()) {
+    // An archive without a single log would replace an older one that may
+    // be the only copy of what the units held.
+    std::cerr << "krtlogs: no archive written: no unit's log could be read"
+              << std::endl;
+    return kExitFailure;
+  }
   // The archive is made even when a unit failed: it keeps the logs of
   // every unit that answered.
   bool archived = extractor.ZipLogs(ArchivePath(options));

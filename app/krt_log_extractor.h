@@ -100,6 +100,9 @@ class CKRTLogExtractor {
   const std::list<SKRTRecord>& units() const { return units_; }
   // One result per unit, in list order, after GetLogs.
   const std::vector<SUnitResult>& results() const { return results_; }
+  // True when GetLogs had units and none of them gave a log, not even an
+  // empty one: there is nothing an archive could hold.
+  bool EveryUnitFailed() const;
 
  private:
   static uint32_t ParseAddress(const std::string& text, std::string& name);

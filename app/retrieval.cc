@@ -136,6 +136,13 @@ bool CKRTLogExtractor::GetLogs() {
   return all_ok;
 }
 
+bool CKRTLogExtractor::EveryUnitFailed() const {
+  for (const SUnitResult& result : results_) {
+    if (result.status != SUnitResult::Status::kFailed) return false;
+  }
+  return !results_.empty();
+}
+
 CKRTLogExtractor::SUnitResult CKRTLogExtractor::FetchUnit(
     const SKRTRecord& unit, const std::string& file, size_t index,
     COrderedOutput& out) {
