@@ -3,18 +3,21 @@
 //
 // It starts velto-repo and krt-sim (100 units of 10,000 entries by
 // default) and, several times, interleaved:
-//   1. runs `krtlogs -n 100` in a fresh folder; its time without the one
-//      one-second pause its discovery takes when every unit is already
-//      published;
+//   1. runs `krtlogs -n 100 -j 4` and `krtlogs -n 100 -j 1` in fresh
+//      folders; their times without the one-second pause discovery takes
+//      when every unit is already published;
 //   2. the floor: a plain omniORB client in this process making the same
-//      range and get_last calls on the same units, plus raw zlib deflate
-//      (level -1, window bits -15, memory level 8, 64 KiB in, 128 KiB out)
-//      and crc32 of the same text as the tool's log files.
-// It prints the medians, their ratio (bar: at most 1.3) and the entries
-// read per second, then the tool's peak memory for one unit of 1,000,000
-// entries against its peak for a run that finds no unit.
+//      range and get_last calls on the same units one after another, plus
+//      raw zlib deflate (level -1, window bits -15, memory level 8, 64 KiB
+//      in, 128 KiB out) and crc32 of the same text as the tool's log files,
+//      on one core.
+// It prints the medians and their ratios (bar for -j 4: at most 0.45 on
+// two cores) and the entries read per second, then the tool's peak memory
+// for one unit of 1,000,000 and of 2,000,000 entries against its peak for a
+// run that finds no unit (bar: at most 32 MiB, no growth).
 //
 // Usage: fleet_bench [--runs N] [--units N] [--entries N] [--big N]
+//                    [--jobs N]
 #include <zlib.h>
 
 #include <cstdio>
@@ -42,6 +45,7 @@ struct Options {
   int units = 100;
   int entries = 10000;
   int big = 1000000;
+  int jobs = 4;
 };
 
 // The text of one entry, exactly as the tool writes it.
@@ -133,10 +137,12 @@ Options Parse(int argc, char** argv) {
       o.entries = value;
     else if (!std::strcmp(argv[i], "--big"))
       o.big = value;
+    else if (!std::strcmp(argv[i], "--jobs"))
+      o.jobs = value;
     else {
       std::fprintf(stderr,
                    "usage: fleet_bench [--runs N] [--units N] [--entries N] "
-                   "[--big N]\n");
+                   "[--big N] [--jobs N]\n");
       std::exit(2);
     }
   }
@@ -156,9 +162,26 @@ int main(int argc, char** argv) {
   CORBA::ORB_var orb =
       CORBA::ORB_init(orb_argc, nullptr, "omniORB4", orb_options);
 
-  std::vector<double> tool_times;
+  std::vector<double> parallel_times;
+  std::vector<double> single_times;
   std::vector<double> floor_times;
   uint64_t entries = 0;
+  // One timed run of the tool with `jobs` workers in a fresh folder.
+  auto tool_run = [&](int run, int jobs) {
+    std::string folder =
+        dir + "/run" + std::to_string(run) + "j" + std::to_string(jobs);
+    std::filesystem::create_directories(folder);
+    bench::ChildResult tool =
+        bench::RunChild({KRTLOGS_BIN, "-n", std::to_string(o.units), "-j",
+                         std::to_string(jobs)},
+                        folder);
+    if (tool.status != 0) {
+      std::fprintf(stderr, "krtlogs failed with status %d\n", tool.status);
+      std::exit(1);
+    }
+    std::filesystem::remove_all(folder);
+    return tool.seconds - kDiscoveryPauseSeconds;
+  };
   {
     bench::Server repository({VELTO_REPO_BIN}, dir + "/velto-repo.out",
                              "velto-repo ready");
@@ -166,31 +189,37 @@ int main(int argc, char** argv) {
                          "--entries", std::to_string(o.entries)},
                         dir + "/krt-sim.out", "krt-sim ready");
     for (int run = 0; run < o.runs; ++run) {
-      std::string folder = dir + "/run" + std::to_string(run);
-      std::filesystem::create_directories(folder);
-      bench::ChildResult tool =
-          bench::RunChild({KRTLOGS_BIN, "-n", std::to_string(o.units)}, folder);
-      if (tool.status != 0) {
-        std::fprintf(stderr, "krtlogs failed with status %d\n", tool.status);
-        return 1;
+      // Alternate the order so that a load on the machine hits all alike.
+      if (run % 2 == 0) {
+        parallel_times.push_back(tool_run(run, o.jobs));
+        single_times.push_back(tool_run(run, 1));
+        floor_times.push_back(Floor(orb, &entries));
+      } else {
+        floor_times.push_back(Floor(orb, &entries));
+        single_times.push_back(tool_run(run, 1));
+        parallel_times.push_back(tool_run(run, o.jobs));
       }
-      std::filesystem::remove_all(folder);
-      tool_times.push_back(tool.seconds - kDiscoveryPauseSeconds);
-      floor_times.push_back(Floor(orb, &entries));
-      std::printf("run %d: tool %.3f s, floor %.3f s\n", run + 1,
-                  tool_times.back(), floor_times.back());
+      std::printf("run %d: -j %d %.3f s, -j 1 %.3f s, floor %.3f s\n", run + 1,
+                  o.jobs, parallel_times.back(), single_times.back(),
+                  floor_times.back());
       std::fflush(stdout);
     }
   }
-  double tool = bench::Median(tool_times);
-  double floor = bench::Median(floor_times);
+  const double parallel = bench::Median(parallel_times);
+  const double single = bench::Median(single_times);
+  const double floor = bench::Median(floor_times);
   std::printf("fleet: %d units x %d entries (%llu entries read)\n", o.units,
               o.entries, static_cast<unsigned long long>(entries));
-  std::printf("tool without discovery pauses: %.3f s (median of %d)\n", tool,
-              o.runs);
-  std::printf("floor (stub calls + deflate + crc32): %.3f s\n", floor);
-  std::printf("ratio tool / floor: %.3f (bar: at most 1.3)\n", tool / floor);
-  std::printf("entries per second: %.0f\n", entries / tool);
+  std::printf("tool -j %d without discovery pauses: %.3f s (median of %d)\n",
+              o.jobs, parallel, o.runs);
+  std::printf("tool -j 1 without discovery pauses: %.3f s\n", single);
+  std::printf("floor (stub calls + deflate + crc32, one core): %.3f s\n",
+              floor);
+  std::printf("ratio -j %d / floor: %.3f (bar: at most 0.45 on 2 cores)\n",
+              o.jobs, parallel / floor);
+  std::printf("ratio -j 1 / floor: %.3f\n", single / floor);
+  std::printf("entries per second with -j %d: %.0f\n", o.jobs,
+              entries / parallel);
 
   {
     bench::Server repository({VELTO_REPO_BIN}, dir + "/velto-repo.out",
@@ -202,16 +231,35 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(folder);
     bench::ChildResult empty =
         bench::RunChild({KRTLOGS_BIN, "-n", "0"}, folder);
+    std::printf("peak memory of a run without units: %.1f MiB\n",
+                empty.peak_rss_kib / 1024.0);
     bench::ChildResult big =
         bench::RunChild({KRTLOGS_BIN, "-s", "10.1.2.1"}, folder);
     if (big.status != 0) {
       std::fprintf(stderr, "krtlogs failed with status %d\n", big.status);
       return 1;
     }
+    std::printf("peak memory, one unit of %d entries: %.1f MiB, %.2f s\n",
+                o.big, big.peak_rss_kib / 1024.0, big.seconds);
+  }
+  {
+    bench::Server repository({VELTO_REPO_BIN}, dir + "/velto-repo.out",
+                             "velto-repo ready");
+    bench::Server units(
+        {KRT_SIM_BIN, "--units", "1", "--entries", std::to_string(2 * o.big)},
+        dir + "/krt-sim.out", "krt-sim ready", 600);
+    std::string folder = dir + "/bigger";
+    std::filesystem::create_directories(folder);
+    bench::ChildResult bigger =
+        bench::RunChild({KRTLOGS_BIN, "-s", "10.1.2.1"}, folder);
+    if (bigger.status != 0) {
+      std::fprintf(stderr, "krtlogs failed with status %d\n", bigger.status);
+      return 1;
+    }
     std::printf(
-        "peak memory, one unit of %d entries: %.1f MiB "
-        "(a run without units: %.1f MiB)\n",
-        o.big, big.peak_rss_kib / 1024.0, empty.peak_rss_kib / 1024.0);
+        "peak memory, one unit of %d entries: %.1f MiB, %.2f s "
+        "(bar: at most 32 MiB, no growth)\n",
+        2 * o.big, bigger.peak_rss_kib / 1024.0, bigger.seconds);
   }
   std::filesystem::remove_all(dir);
   orb->destroy();
