@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <climits>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -65,9 +64,9 @@ TEST_F(RetrievalTest, DateAndTimeArePaddedAndTheYearKeptWhole) {
     std::string line;
     AppendLogLine(entry, line);
     EXPECT_EQ(std::string(c.text) + "\t 1\t note\tw\tx\n", line);
-    std::ostringstream stream;
-    stream << c.when;
-    EXPECT_EQ(c.text, stream.str());
+    std::string time;
+    AppendLogTime(c.when, time);
+    EXPECT_EQ(c.text, time);
   }
 }
 
