@@ -152,8 +152,8 @@ TEST_F(SinceStateTest, MissingIsEmptyAndUnreadableOrMalformedIsEmptyAndSaid) {
 
   const std::string good =
       R"({"version":1,"units":{"a":{"last_index":5,"log_first":0}}})";
-  CSinceState read =
-      (WriteFile(StatePath(), good), CSinceState::Load(StatePath()));
+  WriteFile(StatePath(), good);
+  CSinceState read = CSinceState::Load(StatePath());
   EXPECT_EQ("", read.problem());
   ASSERT_NE(nullptr, read.Find("a"));
   EXPECT_EQ(5u, read.Find("a")->last_index);
