@@ -67,9 +67,9 @@ void WriteArchive(const std::string& path,
 
 bool CKRTLogExtractor::ZipLogs(const std::string& archive) {
   std::vector<std::pair<std::string, std::string>> files;
-  for (const SUnitResult& result : results_) {
-    if (result.status == SUnitResult::Status::kOk) {
-      files.emplace_back(InFolder(result.file), result.file);
+  for (const UnitOutcome& outcome : outcomes_) {
+    if (outcome.status == UnitStatus::kOk) {
+      files.emplace_back(InFolder(outcome.file), outcome.file);
     }
   }
   std::string temporary;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/options.h"
+#include "app/output/unit_outcome.h"
 #include "runtime/log/log_types.h"
 #include "runtime/log/manager_if.h"
 #include "runtime/pm/repository_if.h"
@@ -44,23 +45,13 @@ class CKRTLogExtractor {
   // How retrieval and archiving work; the defaults are those of a plain
   // run in the current folder.
   struct SFetchSettings {
-    int jobs = 1;                   // units retrieved at once
-    std::string folder = ".";       // where the text files and archive go
-    uint32_t timeout_seconds = 60;  // the remote calls' limit, for reasons
-  };
-
-  // What became of one unit in GetLogs.
-  struct SUnitResult {
-    enum class Status { kFailed, kEmpty, kOk };
-    Status status = Status::kFailed;
-    std::string reason;  // why it failed, or why its log is incomplete
-    std::string file;    // the text file's name in the folder (kOk)
-    uint32_t first = 0;  // the unit's range
-    uint32_t last = 0;
-    uint64_t entries = 0;     // entries written to the file
-    uint64_t bytes = 0;       // bytes written to the file
-    bool incomplete = false;  // fewer entries came than the range announced
-    double seconds = 0;
+    int jobs = 1;                        // units retrieved at once
+    std::string folder = ".";            // where the files and archive go
+    uint32_t timeout_seconds = 60;       // the remote calls' limit, for reasons
+    LogFormat format = LogFormat::kTsv;  // of the log files
+    bool sha256 = false;                 // compute each file's SHA-256
+    // With -since: what earlier runs collected; borrowed, may be null.
+    const class CSinceState* since = nullptr;
   };
 
   // Makes the log manager object for a unit's published reference; throws
@@ -98,8 +89,8 @@ class CKRTLogExtractor {
   bool ListUnits();
 
   const std::list<SKRTRecord>& units() const { return units_; }
-  // One result per unit, in list order, after GetLogs.
-  const std::vector<SUnitResult>& results() const { return results_; }
+  // What became of each unit, in list order, after GetLogs.
+  const std::vector<UnitOutcome>& outcomes() const { return outcomes_; }
   // True when GetLogs had units and none of them gave a log, not even an
   // empty one: there is nothing an archive could hold.
   bool EveryUnitFailed() const;
@@ -116,7 +107,7 @@ class CKRTLogExtractor {
   // after the first get their dotted address instead.
   std::vector<std::string> LogFileNames() const;
   // Retrieves one unit's log into its file; reports through `out`.
-  SUnitResult FetchUnit(const SKRTRecord& unit, const std::string& file,
+  UnitOutcome FetchUnit(const SKRTRecord& unit, const std::string& file,
                         size_t index, class COrderedOutput& out);
   // The path of a file of the folder, as it is named in messages.
   std::string InFolder(const std::string& name) const;
@@ -129,7 +120,7 @@ class CKRTLogExtractor {
   std::ostream& diagnostics_;
   SFetchSettings settings_;
   // What the last GetLogs did, one record per unit in list order.
-  std::vector<SUnitResult> results_;
+  std::vector<UnitOutcome> outcomes_;
 };
 
 #endif  // KRTLOGS_APP_KRT_LOG_EXTRACTOR_H_

@@ -1,20 +1,11 @@
 #include "app/log_line.h"
 
-#include <iomanip>
+#include "app/output/decimal.h"
 
 namespace {
 
-// Unsigned decimal, at least two digits.
-void AppendPadded(uint32_t value, std::string& out) {
-  if (value < 10) out.push_back('0');
-  char digits[10];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (n > 0) out.push_back(digits[--n]);
-}
+// Every date and time number has at least two digits.
+constexpr int kTimeFieldWidth = 2;
 
 }  // namespace
 
@@ -33,21 +24,24 @@ const char* SeverityName(int32_t severity) {
   }
 }
 
-void AppendLogLine(const qo::log::log_entry_t& entry, std::string& out) {
-  const qo::log::log_time_t& t = entry.when;
-  AppendPadded(t.month, out);
+void AppendLogTime(const qo::log::log_time_t& t, std::string& out) {
+  AppendDecimal(t.month, kTimeFieldWidth, out);
   out.push_back('/');
-  AppendPadded(t.day, out);
+  AppendDecimal(t.day, kTimeFieldWidth, out);
   out.push_back('/');
-  AppendPadded(t.year, out);
+  AppendDecimal(t.year, kTimeFieldWidth, out);
   out.push_back(' ');
-  AppendPadded(t.hour, out);
+  AppendDecimal(t.hour, kTimeFieldWidth, out);
   out.push_back(':');
-  AppendPadded(t.minute, out);
+  AppendDecimal(t.minute, kTimeFieldWidth, out);
   out.push_back(':');
-  AppendPadded(t.second, out);
+  AppendDecimal(t.second, kTimeFieldWidth, out);
+}
+
+void AppendLogLine(const qo::log::log_entry_t& entry, std::string& out) {
+  AppendLogTime(entry.when, out);
   out.append("\t ");
-  out.append(std::to_string(entry.index));
+  AppendDecimal(entry.index, 1, out);
   out.append("\t ");
   out.append(SeverityName(entry.severity));
   out.push_back('\t');
@@ -56,15 +50,3 @@ void AppendLogLine(const qo::log::log_entry_t& entry, std::string& out) {
   out.append(entry.s_what);
   out.push_back('\n');
 }
-
-namespace qo::log {
-
-std::ostream& operator<<(std::ostream& out, const log_time_t& when) {
-  out.fill('0');
-  out << std::setw(2) << when.month << '/' << std::setw(2) << when.day << '/'
-      << std::setw(2) << when.year << ' ' << std::setw(2) << when.hour << ':'
-      << std::setw(2) << when.minute << ':' << std::setw(2) << when.second;
-  return out;
-}
-
-}  // namespace qo::log

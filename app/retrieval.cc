@@ -15,9 +15,10 @@
 #include <set>
 
 #include "app/fetch/ordered_output.h"
-#include "app/fetch/tsv_file_sink.h"
 #include "app/fetch/unit_runner.h"
 #include "app/krt_log_extractor.h"
+#include "app/output/log_writer.h"
+#include "app/output/since_state.h"
 #include "runtime/error/exception.h"
 #include "runtime/pos/ip_address.h"
 
@@ -98,14 +99,14 @@ std::vector<std::string> CKRTLogExtractor::LogFileNames() const {
   std::set<std::string> used_names;
   std::set<std::string> used_files;
   for (const SKRTRecord& unit : units_) {
-    std::string file = "KRT" + unit.name + "_log.txt";
+    std::string file = LogFileName(settings_.format, unit.name);
     if (!used_names.insert(unit.name).second) {
       // A later unit with a name already taken: name its file after its
       // whole address so that it cannot replace the earlier unit's file.
-      std::string base = "KRT" + qo::pos::dotted_address(unit.address);
-      file = base + "_log.txt";
+      const std::string base = qo::pos::dotted_address(unit.address);
+      file = LogFileName(settings_.format, base);
       for (int n = 2; used_files.count(file) != 0; ++n) {
-        file = base + "_" + std::to_string(n) + "_log.txt";
+        file = LogFileName(settings_.format, base + "_" + std::to_string(n));
       }
     }
     used_files.insert(file);
@@ -121,15 +122,15 @@ bool CKRTLogExtractor::GetLogs() {
     for (const SKRTRecord& unit : units_) list.push_back(&unit);
     return list;
   }();
-  results_.assign(units.size(), SUnitResult());
+  outcomes_.assign(units.size(), UnitOutcome());
   COrderedOutput out(listener_, diagnostics_, units.size());
   RunForEachUnit(units.size(), settings_.jobs, [&](size_t i) {
-    results_[i] = FetchUnit(*units[i], files[i], i, out);
+    outcomes_[i] = FetchUnit(*units[i], files[i], i, out);
     out.Finish(i);
   });
   bool all_ok = true;
-  for (const SUnitResult& result : results_) {
-    if (result.status == SUnitResult::Status::kFailed || result.incomplete) {
+  for (const UnitOutcome& outcome : outcomes_) {
+    if (outcome.status == UnitStatus::kFailed || IsIncomplete(outcome)) {
       all_ok = false;
     }
   }
@@ -137,30 +138,38 @@ bool CKRTLogExtractor::GetLogs() {
 }
 
 bool CKRTLogExtractor::EveryUnitFailed() const {
-  for (const SUnitResult& result : results_) {
-    if (result.status != SUnitResult::Status::kFailed) return false;
+  for (const UnitOutcome& outcome : outcomes_) {
+    if (outcome.status != UnitStatus::kFailed) return false;
   }
-  return !results_.empty();
+  return !outcomes_.empty();
 }
 
-CKRTLogExtractor::SUnitResult CKRTLogExtractor::FetchUnit(
-    const SKRTRecord& unit, const std::string& file, size_t index,
-    COrderedOutput& out) {
+UnitOutcome CKRTLogExtractor::FetchUnit(const SKRTRecord& unit,
+                                        const std::string& file, size_t index,
+                                        COrderedOutput& out) {
   const Clock::time_point start = Clock::now();
-  SUnitResult result;
-  const std::string who =
-      "KRT" + unit.name + " (" + qo::pos::dotted_address(unit.address) + ")";
+  UnitOutcome outcome;
+  outcome.name = unit.name;
+  outcome.address = qo::pos::dotted_address(unit.address);
+  outcome.key = unit.key;
+  const std::string who = "KRT" + unit.name + " (" + outcome.address + ")";
   std::unique_ptr<CTemporaryFile> temporary;
-  std::unique_ptr<CTsvFileSink> sink;
+  std::unique_ptr<CLogWriter> writer;
   bool reply_read = false;  // failures from here on are the file's
   try {
     std::unique_ptr<qo::log::manager_if_t> manager = managers_(unit.ior);
-    manager->range(result.first, result.last);
-    if (result.last <= result.first) {
+    manager->range(outcome.range_first, outcome.range_last);
+    outcome.ranged = true;
+    outcome.asked =
+        settings_.since != nullptr
+            ? settings_.since->Plan(unit.key, outcome.range_first,
+                                    outcome.range_last)
+            : PlanFetch(nullptr, outcome.range_first, outcome.range_last);
+    if (outcome.asked.count == 0) {
       out.Line(index, "No Log entries found on KRT " + unit.name);
-      result.status = SUnitResult::Status::kEmpty;
-      result.seconds = SecondsSince(start);
-      return result;
+      outcome.status = UnitStatus::kEmpty;
+      outcome.seconds = SecondsSince(start);
+      return outcome;
     }
     out.Line(index, "Getting logs from KRT" + unit.name);
     const std::string path = InFolder(file);
@@ -176,33 +185,33 @@ CKRTLogExtractor::SUnitResult CKRTLogExtractor::FetchUnit(
     } catch (const std::exception& e) {
       out.Line(index, "Failed to open log file for KRT " + unit.name);
       out.Reason(index, "krtlogs: " + std::string(e.what()));
-      result.reason = e.what();
-      return result;
+      outcome.reason = e.what();
+      outcome.seconds = SecondsSince(start);
+      return outcome;
     }
-    sink.reset(new CTsvFileSink(temporary->fd(), path));
-    const uint32_t asked = result.last - result.first;
-    manager->stream_last(asked, *sink);
+    writer.reset(new CLogWriter(settings_.format, temporary->fd(), path,
+                                settings_.sha256));
+    manager->stream_last(outcome.asked.count, *writer);
     manager.reset();
     reply_read = true;
-    sink->Finish();
+    outcome.written = writer->Finish();
     temporary->Keep(path);
-    result.status = SUnitResult::Status::kOk;
-    result.file = file;
-    result.entries = sink->entries();
-    result.bytes = sink->bytes();
-    if (result.entries < asked) {
+    outcome.status = UnitStatus::kOk;
+    outcome.file = file;
+    if (IsIncomplete(outcome)) {
       // The file holds what came; the technician must know it is short.
-      result.incomplete = true;
-      result.reason = "the unit sent " + std::to_string(result.entries) +
-                      " of the " + std::to_string(asked) +
-                      " entries its range announced";
-      out.Reason(index, "krtlogs: " + who + ": get_last: " + result.reason);
+      outcome.reason = "the unit sent " +
+                       std::to_string(outcome.written.entries) + " of the " +
+                       std::to_string(outcome.asked.count) +
+                       " entries its range announced";
+      out.Reason(index, "krtlogs: " + who + ": get_last: " + outcome.reason);
     }
   } catch (const std::exception& e) {
     temporary.reset();
-    result.status = SUnitResult::Status::kFailed;
-    result.reason = e.what();
-    if (reply_read || (sink && sink->failed())) {
+    outcome.status = UnitStatus::kFailed;
+    outcome.file.clear();
+    outcome.reason = e.what();
+    if (reply_read || (writer && writer->failed())) {
       out.Line(index, "Failed to write log file for KRT " + unit.name);
       out.Reason(index, "krtlogs: " + std::string(e.what()));
     } else {
@@ -210,6 +219,6 @@ CKRTLogExtractor::SUnitResult CKRTLogExtractor::FetchUnit(
       out.Reason(index, "krtlogs: " + who + ": " + e.what());
     }
   }
-  result.seconds = SecondsSince(start);
-  return result;
+  outcome.seconds = SecondsSince(start);
+  return outcome;
 }

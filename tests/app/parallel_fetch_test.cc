@@ -205,9 +205,8 @@ TEST_F(ExtractorTest, ManyJobsGiveTheLinesAndFilesOfOne) {
       EXPECT_EQ(sequential_lines, listener.lines);
       EXPECT_EQ(sequential_files, files);
     }
-    EXPECT_EQ(CKRTLogExtractor::SUnitResult::Status::kOk,
-              extractor.results()[3].status);
-    EXPECT_EQ(2u, extractor.results()[3].entries);
+    EXPECT_EQ(UnitStatus::kOk, extractor.outcomes()[3].status);
+    EXPECT_EQ(2u, extractor.outcomes()[3].written.entries);
   }
 }
 

@@ -105,9 +105,9 @@ TEST_F(RetrievalTest, DateAndTimeArePaddedAndTheYearKeptWhole) {
     std::string line;
     AppendLogLine(entry, line);
     EXPECT_EQ(std::string(c.text) + "\t 1\t note\tw\tx\n", line);
-    std::ostringstream stream;
-    stream << c.when;
-    EXPECT_EQ(c.text, stream.str());
+    std::string time;
+    AppendLogTime(c.when, time);
+    EXPECT_EQ(c.text, time);
   }
 }
 
@@ -136,7 +136,7 @@ TEST_F(RetrievalTest, ShortAnswerWritesExactlyWhatArrivedAndFails) {
             diagnostics_.str().find("KRT9 (10.1.2.9): get_last: the unit sent "
                                     "2 of the 10 entries"))
       << diagnostics_.str();
-  EXPECT_TRUE(extractor_.results()[0].incomplete);
+  EXPECT_TRUE(IsIncomplete(extractor_.outcomes()[0]));
   EXPECT_EQ(
       "03/07/2007 14:05:09\t 8\t note\tx\ty\n"
       "03/07/2007 14:05:09\t 9\t note\tx\tz\n",

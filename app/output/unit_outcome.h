@@ -1,0 +1,71 @@
+// The plain per-unit records of a fetching run: what to ask a unit for,
+// what its log file received, and what became of the unit. The pipeline
+// fills one UnitOutcome per unit; the summary line, the exit status, the
+// manifest, SHA256SUMS and the incremental state are all read from it.
+// Plain values, copied freely between threads.
+#ifndef KRTLOGS_APP_OUTPUT_UNIT_OUTCOME_H_
+#define KRTLOGS_APP_OUTPUT_UNIT_OUTCOME_H_
+
+#include <cstdint>
+#include <string>
+
+enum class UnitStatus {
+  kOk,      // its file is in the archive
+  kEmpty,   // nothing (new) to collect: "No Log entries found on KRT ..."
+  kFailed,  // see `reason`
+};
+
+// "ok", "empty", "failed".
+const char* UnitStatusName(UnitStatus status);
+
+// What to ask a unit for: get_last(count), which is meant to give the
+// entries with indexes from `from` to from + count - 1. `incremental` says
+// that only entries after those collected earlier are asked for; otherwise
+// the unit's whole log is. count 0: nothing to fetch.
+struct FetchPlan {
+  bool incremental = false;
+  uint32_t from = 0;
+  uint32_t count = 0;
+};
+
+// What one log file received; the log writer's result.
+struct LogFileSummary {
+  uint64_t entries = 0;  // entries written
+  uint64_t bytes = 0;    // bytes written
+  uint32_t first = 0;    // index of the first entry written; entries > 0
+  uint32_t last = 0;     // index of the last entry written; entries > 0
+  std::string sha256;    // of the bytes, lower-case hex; empty unless asked
+};
+
+struct UnitOutcome {
+  // The unit.
+  std::string name;     // as in the file name and the lines: "33"
+  std::string address;  // dotted IPv4
+  std::string key;      // its repository key, "10.1.2.33/log_man_v1"
+
+  UnitStatus status = UnitStatus::kFailed;
+  std::string reason;  // kFailed: what went wrong, in plain words
+
+  // The unit's log as range answered: the first index and one past the
+  // last. Valid when `ranged`; a unit can fail before answering.
+  bool ranged = false;
+  uint32_t range_first = 0;
+  uint32_t range_last = 0;
+
+  FetchPlan asked;  // what was asked for
+
+  // The file: its name in the archive, set only for kOk.
+  std::string file;
+  LogFileSummary written;
+
+  double seconds = 0;  // time spent on the unit
+};
+
+// True when the unit's file holds fewer entries than were asked for: the
+// file keeps what came, but the log is not complete.
+inline bool IsIncomplete(const UnitOutcome& unit) {
+  return unit.status == UnitStatus::kOk &&
+         unit.written.entries < unit.asked.count;
+}
+
+#endif  // KRTLOGS_APP_OUTPUT_UNIT_OUTCOME_H_
