@@ -183,9 +183,8 @@ void COutputFolder::Lock() {
       throw qo::pos::exception_t("cannot open the lock file " + lock_path);
     }
     if (!S_ISREG(held.st_mode)) {
-      errno = EINVAL;
-      throw qo::pos::exception_t("the lock file " + lock_path +
-                                 " is not a regular file");
+      throw qo::exception_t("the lock file " + lock_path +
+                            " is not a regular file");
     }
     if (flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
       if (errno != EWOULDBLOCK) {

@@ -32,9 +32,10 @@ class CFolderBusy : public qo::exception_t {
 class COutputFolder {
  public:
   // `path` is the folder as the user gave it; empty means ".". Throws
-  // CFolderBusy when another run holds the lock, and qo::pos::exception_t
+  // CFolderBusy when another run holds the lock, qo::pos::exception_t
   // (errno, the path in the text) when the folder cannot be created, opened
-  // or locked.
+  // or locked, and qo::exception_t when something other than a file has
+  // the lock file's name.
   explicit COutputFolder(const std::string& path);
   ~COutputFolder();
   COutputFolder(const COutputFolder&) = delete;

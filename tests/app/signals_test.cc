@@ -3,11 +3,9 @@
 // clean-up never races with threads creating and committing files.
 #include "app/signals.h"
 
-#include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -17,7 +15,7 @@
 #include "app/folder.h"
 #include "app/temp_file.h"
 #include "gtest/gtest.h"
-#include "tests/app/forked_child.h"
+#include "tests/app/folder_test_support.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
@@ -28,21 +26,7 @@ using testing_support::ReadFile;
 using testing_support::RunInChild;
 using testing_support::TempDir;
 using testing_support::WriteFile;
-using Names = std::vector<std::string>;
 using Purpose = CTempFile::Purpose;
-
-Names List(const std::string& dir) {
-  Names names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 void Write(int fd, const std::string& text) {
   if (write(fd, text.data(), text.size()) !=
@@ -53,33 +37,6 @@ void Write(int fd, const std::string& text) {
 
 void WriteStderr(const std::string& text) {
   if (write(STDERR_FILENO, text.data(), text.size()) < 0) {
-  }
-}
-
-TEST(InterruptMessageTest, SaysWhatWasRemovedAndKept) {
-  struct Case {
-    int signal;
-    InterruptOutcome outcome;
-    std::string message;
-  };
-  std::vector<Case> cases = {
-      {SIGINT, {}, "krtlogs: interrupted (SIGINT)"},
-      {SIGTERM,
-       {3, true, "the folder out", 2, ""},
-       "krtlogs: interrupted (SIGTERM): removed the unfinished files; 2 "
-       "complete log files kept in the folder out"},
-      {SIGHUP,
-       {0, true, "the current folder", 1, ""},
-       "krtlogs: interrupted (SIGHUP): 1 complete log file kept in the "
-       "current folder"},
-      {SIGINT,
-       {1, true, "the folder out", 0, "out/KRTLogs.zip"},
-       "krtlogs: interrupted (SIGINT): removed the unfinished files; 0 "
-       "complete log files kept in the folder out; the archive "
-       "out/KRTLogs.zip is complete"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(c.message, InterruptMessage(c.signal, c.outcome));
   }
 }
 
