@@ -104,10 +104,11 @@ void CTempFile::Commit(Durability durability) {
       throw qo::pos::exception_t("cannot give " + what + " its name");
     }
     registry.Remove(id_);
-    registry.NoteKept(
-        folder_.fd(), final_name_,
-        purpose_ == Purpose::kArchive ? KeptKind::kArchive : KeptKind::kLogFile,
-        what);
+    if (purpose_ == Purpose::kLogFile) {
+      registry.NoteKept(folder_.fd(), final_name_, KeptKind::kLogFile, what);
+    } else if (purpose_ == Purpose::kArchive) {
+      registry.NoteKept(folder_.fd(), final_name_, KeptKind::kArchive, what);
+    }
   }
   id_ = 0;
   committed_ = true;

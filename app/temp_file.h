@@ -32,9 +32,11 @@ class COutputFolder;
 
 class CTempFile {
  public:
-  // What the file becomes: a log file or archive kept under its final name,
-  // or scratch space (a pre-deflated entry) that is never committed.
-  enum class Purpose { kLogFile, kArchive, kScratch };
+  // What the file becomes under its final name: a log file or the archive
+  // (both named by the interrupt message), another file the run keeps (the
+  // state file), or nothing: scratch space (a pre-deflated entry) is never
+  // committed.
+  enum class Purpose { kLogFile, kArchive, kOther, kScratch };
 
   // Whether Commit makes the file durable before and after the rename.
   enum class Durability {

@@ -129,9 +129,16 @@ TEST_F(InterruptTest, AfterTheArchiveTookItsNameItIsSaidToBeComplete) {
     BlockInterruptSignals();
     COutputFolder folder(dir_.path());
     CInterruptWatcher watcher;
+    CTempFile log(folder, "KRT1_log.txt", Purpose::kLogFile);
+    log.Commit();
+    CTempFile state(folder, "krtlogs.state", Purpose::kOther);
+    state.Commit();
     CArchiveTarget archive(folder, "KRTLogs.zip");
     Write(archive.fd(), "PK complete");
     archive.Commit(false);
+    // Packed into the archive, the log file goes; the state file is not a
+    // log file.
+    unlink(folder.PathOf("KRT1_log.txt").c_str());
     ready();
     ForkedChild::Hang();
   });
@@ -144,7 +151,7 @@ TEST_F(InterruptTest, AfterTheArchiveTookItsNameItIsSaidToBeComplete) {
           dir_.path() + "; the archive " + Path("KRTLogs.zip") +
           " is complete\n",
       child.err());
-  EXPECT_EQ(Names({"KRTLogs.zip"}), List(dir_.path()));
+  EXPECT_EQ(Names({"KRTLogs.zip", "krtlogs.state"}), List(dir_.path()));
 }
 
 TEST_F(InterruptTest, NoTemporarySurvivesAndNoCommittedFileIsLost) {
