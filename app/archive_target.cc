@@ -1,0 +1,169 @@
+#include "app/archive_target.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+#include "app/folder.h"
+#include "runtime/error/exception.h"
+
+namespace {
+
+constexpr char kMultiName[] = "KRTLogs";
+constexpr char kSinglePrefix[] = "KRTLog_";
+constexpr char kExtension[] = ".zip";
+constexpr char kStampFormat[] = "%Y%m%d-%H%M%S";
+constexpr size_t kStampSize = sizeof("YYYYMMDD-HHMMSS");
+constexpr char kBackupOpen[] = ".~";
+constexpr char kBackupClose = '~';
+// Backup numbers beyond this are not ours to count.
+constexpr size_t kMaxBackupDigits = 9;
+// Stamped names tried before the folder is called unusable.
+constexpr unsigned kMaxStampNumber = 100000;
+constexpr mode_t kPermissionBits = 0777;
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+
+// Refuses a name that cannot take a new archive; see the constructor.
+const std::string& Replaceable(const COutputFolder& folder,
+                               const std::string& name) {
+  EnsurePlainFileName(name);
+  std::string what = folder.PathOf(name);
+  struct stat st;
+  if (fstatat(folder.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT) return name;
+    throw qo::pos::exception_t("cannot look at " + what);
+  }
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    throw qo::pos::exception_t("cannot write the archive " + what);
+  }
+  // The archive used to be written in place: a file its owner made
+  // read-only for this user stays as it is.
+  if (S_ISREG(st.st_mode) &&
+      faccessat(folder.fd(), name.c_str(), W_OK, AT_EACCESS) != 0) {
+    throw qo::pos::exception_t("the older archive " + what +
+                               " cannot be replaced by this user");
+  }
+  return name;
+}
+
+}  // namespace
+
+std::string BaseArchiveName(bool single, const std::string& address) {
+  return single ? kSinglePrefix + address + kExtension
+                : kMultiName + std::string(kExtension);
+}
+
+std::string StampText(std::time_t start) {
+  struct tm local;
+  char text[kStampSize];
+  if (localtime_r(&start, &local) == nullptr ||
+      strftime(text, sizeof(text), kStampFormat, &local) == 0) {
+    throw qo::exception_t("cannot write the start time " +
+                          std::to_string(start) + " as a stamp");
+  }
+  return text;
+}
+
+std::string ChooseArchiveName(const COutputFolder& folder, bool single,
+                              const std::string& address,
+                              const std::optional<std::time_t>& stamp_start) {
+  std::string base = BaseArchiveName(single, address);
+  EnsurePlainFileName(base);
+  if (!stamp_start) return base;
+  std::string stem = base.substr(0, base.size() - (sizeof(kExtension) - 1)) +
+                     "_" + StampText(*stamp_start);
+  std::string name = stem + kExtension;
+  for (unsigned n = 2; folder.Exists(name); ++n) {
+    qo::ensure(n <= kMaxStampNumber,
+               "no free archive name for " + folder.PathOf(stem + kExtension));
+    name = stem + "-" + std::to_string(n) + kExtension;
+  }
+  return name;
+}
+
+unsigned BackupNumber(const std::string& name, const std::string& backup) {
+  std::string open = name + kBackupOpen;
+  if (backup.size() < open.size() + 2 || backup.compare(0, open.size(), open) ||
+      backup.back() != kBackupClose) {
+    return 0;
+  }
+  std::string digits =
+      backup.substr(open.size(), backup.size() - open.size() - 1);
+  if (digits.size() > kMaxBackupDigits ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return 0;
+  }
+  return static_cast<unsigned>(std::stoul(digits));
+}
+
+CArchiveTarget::CArchiveTarget(const COutputFolder& folder,
+                               const std::string& final_name)
+    : folder_(folder),
+      file_(folder, Replaceable(folder, final_name),
+            CTempFile::Purpose::kArchive) {}
+
+std::string CArchiveTarget::Commit(bool keep_backup) {
+  const std::string& name = file_.final_name();
+  std::string what = folder_.PathOf(name);
+  std::string backup;
+  struct stat older;
+  if (fstatat(folder_.fd(), name.c_str(), &older, AT_SYMLINK_NOFOLLOW) == 0) {
+    // By name: a commit that failed before has closed the descriptor.
+    if (S_ISREG(older.st_mode) &&
+        fchmodat(folder_.fd(), file_.temp_name().c_str(),
+                 older.st_mode & kPermissionBits, 0) != 0) {
+      throw qo::pos::exception_t("cannot set the permissions of " + what);
+    }
+    if (keep_backup) backup = KeepBackup();
+  } else if (errno != ENOENT) {
+    throw qo::pos::exception_t("cannot look at " + what);
+  }
+  file_.Commit(CTempFile::Durability::kSynced);
+  return backup;
+}
+
+std::string CArchiveTarget::KeepBackup() {
+  const std::string& name = file_.final_name();
+  unsigned highest = 0;
+  int dup_fd = fcntl(folder_.fd(), F_DUPFD_CLOEXEC, 0);
+  std::unique_ptr<DIR, DirCloser> dir(dup_fd < 0 ? nullptr : fdopendir(dup_fd));
+  if (!dir) {
+    if (dup_fd >= 0) close(dup_fd);
+    throw qo::pos::exception_t("cannot read " + folder_.Description());
+  }
+  rewinddir(dir.get());
+  while (dirent* entry = readdir(dir.get())) {
+    unsigned n = BackupNumber(name, entry->d_name);
+    if (n > highest) highest = n;
+  }
+  // A hard link keeps the older archive under both names until the new
+  // one replaces it, so the name is never without an archive. A file
+  // system without hard links gets a rename that refuses to replace.
+  for (unsigned n = highest + 1;; ++n) {
+    std::string backup = name + kBackupOpen + std::to_string(n) + kBackupClose;
+    if (linkat(folder_.fd(), name.c_str(), folder_.fd(), backup.c_str(), 0) ==
+        0) {
+      return backup;
+    }
+    if (errno == EEXIST) continue;
+    if (errno == EPERM || errno == EOPNOTSUPP || errno == EMLINK) {
+      if (renameat2(folder_.fd(), name.c_str(), folder_.fd(), backup.c_str(),
+                    RENAME_NOREPLACE) == 0) {
+        return backup;
+      }
+      if (errno == EEXIST) continue;
+    }
+    throw qo::pos::exception_t("cannot keep the older archive " +
+                               folder_.PathOf(name) + " as " +
+                               folder_.PathOf(backup));
+  }
+}

@@ -1,0 +1,81 @@
+// The archive's name and its arrival in the output folder.
+//
+// ChooseArchiveName gives the final name: "KRTLogs.zip", or
+// "KRTLog_<address>.zip" for a single unit, and with a stamp the run's local
+// start time before ".zip" ("KRTLogs_20261208-221500.zip"), followed by
+// "-2", "-3", ... when that name is already taken.
+//
+// CArchiveTarget is the archive being written: its constructor checks,
+// before anything is written, that the name can take a new archive at all,
+// and creates the temporary file the archive is written into; Commit gives
+// the complete archive its name. An older archive of that name is replaced
+// only by Commit, so a run that fails or is interrupted before leaves it as
+// it was; with a backup asked for, it is first kept under the next free GNU
+// numbered backup name ("KRTLogs.zip.~1~", "KRTLogs.zip.~2~", ...).
+//
+// One thread uses a target; the folder must outlive it.
+#ifndef KRTLOGS_APP_ARCHIVE_TARGET_H_
+#define KRTLOGS_APP_ARCHIVE_TARGET_H_
+
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include "app/temp_file.h"
+
+class COutputFolder;
+
+// The archive's name for a multi-unit run (`single` false) or for the unit
+// at `address`, without a stamp.
+std::string BaseArchiveName(bool single, const std::string& address);
+
+// The run's local start time as it appears in stamped names,
+// "YYYYMMDD-HHMMSS".
+std::string StampText(std::time_t start);
+
+// The name to write the archive under: BaseArchiveName, and with
+// `stamp_start` the stamp and the first free number. Throws qo::exception_t
+// when the name would not be a plain file name (an address holding "/"),
+// qo::pos::exception_t when the folder cannot be read.
+std::string ChooseArchiveName(const COutputFolder& folder, bool single,
+                              const std::string& address,
+                              const std::optional<std::time_t>& stamp_start);
+
+class CArchiveTarget {
+ public:
+  // Refuses, with the plain reason in a qo::exception_t (an errno one when
+  // the system gave the reason) and without creating anything, when
+  //  - a folder is in the way at `final_name`,
+  //  - an older archive there is one this user could not write to (the
+  //    reason names it; replacing it would overrule its owner),
+  //  - the folder does not let this user create files.
+  CArchiveTarget(const COutputFolder& folder, const std::string& final_name);
+  CArchiveTarget(const CArchiveTarget&) = delete;
+  CArchiveTarget& operator=(const CArchiveTarget&) = delete;
+
+  // Where to write the archive until Commit.
+  int fd() const { return file_.fd(); }
+  std::string temp_path() const { return file_.path(); }
+  const std::string& final_name() const { return file_.final_name(); }
+
+  // Syncs the archive and gives it its name. The new file takes the
+  // permission bits of the regular file it replaces. With `keep_backup`
+  // (some units of the run failed) an older entry of that name is first
+  // kept as the next numbered backup, whose name (in the folder) is
+  // returned; otherwise, or when there was none, the result is empty.
+  // Throws qo::pos::exception_t naming the file; the older archive is then
+  // still in place under its name.
+  std::string Commit(bool keep_backup);
+
+ private:
+  std::string KeepBackup();
+
+  const COutputFolder& folder_;
+  CTempFile file_;
+};
+
+// The GNU numbered backup names of `name` are "name.~N~", N from 1. Returns
+// N for such a name, 0 for any other.
+unsigned BackupNumber(const std::string& name, const std::string& backup);
+
+#endif  // KRTLOGS_APP_ARCHIVE_TARGET_H_
