@@ -1,64 +1,51 @@
-// Archiving: packs the text files of this run into one zip archive and
-// removes them. The archive is written under a temporary name next to its
-// final one and renamed only once it is complete, and the text files are
-// removed only after that, so a failure at any point loses no log and leaves
-// an earlier archive of the same name as it was.
+// Archiving: packs the log files of this run into one zip archive and
+// removes them. The archive is written under a temporary name in the output
+// folder and takes its final name only once it is complete (an older
+// archive of that name is kept as a numbered backup when units failed), and
+// the log files are removed only after that, so a failure at any point
+// loses no log and leaves an older archive as it was.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <exception>
+#include <ostream>
 #include <stdexcept>
 
+#include "app/archive_target.h"
+#include "app/folder.h"
 #include "app/krt_log_extractor.h"
+#include "runtime/error/exception.h"
 #include "zip/zip_archive.h"
 
 namespace {
-
-// Creates a new, empty file beside `archive` and returns its name.
-std::string CreateTemporaryFile(const std::string& archive) {
-  std::string prefix = archive + ".tmp" + std::to_string(getpid());
-  for (int n = 0; n < 1000; ++n) {
-    std::string name = prefix + (n == 0 ? "" : "." + std::to_string(n));
-    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    if (fd >= 0) {
-      close(fd);
-      return name;
-    }
-    if (errno != EEXIST) {
-      throw std::runtime_error("cannot create " + name + ": " +
-                               strerror(errno));
-    }
-  }
-  throw std::runtime_error("cannot find a free temporary name beside " +
-                           archive);
-}
 
 // A single archive, never split into volumes.
 constexpr uint64_t kSingleVolume = 0;
 // Deflate at zlib's default level.
 constexpr int kDefaultLevel = -1;
 
-// `files` holds pairs of a path to read and the entry's name.
-void WriteArchive(const std::string& path,
-                  const std::vector<std::pair<std::string, std::string>>& files,
+struct SEntry {
+  std::string path;  // the file to read
+  std::string name;  // its name in the archive
+};
+
+void WriteArchive(const std::string& path, const std::vector<SEntry>& entries,
                   const std::function<void()>& opened) {
   CZipArchive zip;
   zip.Open(path, CZipArchive::zipCreate, kSingleVolume);
   opened();
-  for (const auto& file : files) {
+  for (const SEntry& entry : entries) {
     bool added;
     try {
-      added = zip.AddFile(file.first, file.second, kDefaultLevel,
+      added = zip.AddFile(entry.path, entry.name, kDefaultLevel,
                           CZipAddRequest::AddFlagDefault,
                           CZipAddRequest::kDefaultBufferSize);
     } catch (const std::exception& e) {
       // The writer names the archive; the technician needs the log file.
-      throw std::runtime_error("cannot add " + file.first + ": " + e.what());
+      throw qo::exception_t("cannot add " + entry.path + ": " + e.what());
     }
-    if (!added) throw std::runtime_error("cannot add " + file.first);
+    if (!added) throw qo::exception_t("cannot add " + entry.path);
   }
   zip.Close(CZipArchive::afNoException, false);
 }
@@ -66,41 +53,46 @@ void WriteArchive(const std::string& path,
 }  // namespace
 
 bool CKRTLogExtractor::ZipLogs(const std::string& archive) {
-  std::vector<std::pair<std::string, std::string>> files;
+  const COutputFolder& folder = Folder();
+  std::vector<SEntry> entries;
+  bool some_failed = false;
   for (const UnitOutcome& outcome : outcomes_) {
     if (outcome.status == UnitStatus::kOk) {
-      files.emplace_back(InFolder(outcome.file), outcome.file);
+      entries.push_back({folder.PathOf(outcome.file), outcome.file});
+    }
+    if (outcome.status == UnitStatus::kFailed || IsIncomplete(outcome)) {
+      some_failed = true;
     }
   }
-  std::string temporary;
+  const std::string shown = folder.PathOf(archive);
+  std::string backup;
   try {
-    if (files.size() > CZipArchive::kMaxEntries) {
-      throw std::runtime_error(
+    if (entries.size() > CZipArchive::kMaxEntries) {
+      throw qo::exception_t(
           "a zip archive holds at most " +
-          std::to_string(CZipArchive::kMaxEntries) +
-          " entries, and this run "
-          "has " +
-          std::to_string(files.size()) +
-          " log files; collect the "
-          "units in smaller groups (-s, or -n on fewer units)");
+          std::to_string(CZipArchive::kMaxEntries) + " entries, and this run " +
+          "has " + std::to_string(entries.size()) + " log files; collect " +
+          "the units in smaller groups (-s, or -n on fewer units)");
     }
-    temporary = CreateTemporaryFile(archive);
-    WriteArchive(temporary, files,
-                 [&] { Report("Zipping up log files to " + archive); });
-    if (rename(temporary.c_str(), archive.c_str()) != 0) {
-      throw std::runtime_error("cannot rename " + temporary + " to " + archive +
-                               ": " + strerror(errno));
-    }
+    // Refuses a name that cannot take the archive before anything is said
+    // or written.
+    CArchiveTarget target(folder, archive);
+    WriteArchive(target.temp_path(), entries,
+                 [&] { Report("Zipping up log files to " + shown); });
+    backup = target.Commit(some_failed);
   } catch (const std::exception& e) {
-    if (!temporary.empty()) unlink(temporary.c_str());
     Report("Caught exception trying to zip up files");
-    Diagnose(archive, e.what());
+    Diagnose(shown, e.what());
     return false;
   }
+  if (!backup.empty()) {
+    diagnostics_ << "krtlogs: the older " << shown << " is kept as "
+                 << folder.PathOf(backup) << std::endl;
+  }
   bool removed = true;
-  for (const auto& file : files) {
-    if (unlink(file.first.c_str()) != 0) {
-      Diagnose(file.first, std::string("cannot remove: ") + strerror(errno));
+  for (const SEntry& entry : entries) {
+    if (unlinkat(folder.fd(), entry.name.c_str(), 0) != 0) {
+      Diagnose(entry.path, qo::pos::exception_t("cannot remove").what());
       removed = false;
     }
   }

@@ -1,14 +1,17 @@
 #include "app/driver.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
+#include <ctime>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <string>
 
+#include "app/archive_target.h"
 #include "app/cout_listener.h"
+#include "app/folder.h"
 #include "app/krt_log_extractor.h"
 #include "app/orb_scope.h"
+#include "app/signals.h"
 #include "app/text_escape.h"
 #include "runtime/corba/orb.h"
 #include "runtime/error/exception.h"
@@ -19,34 +22,7 @@ constexpr uint32_t kMillisecondsPerSecond = 1000;
 
 void Print(const std::string& line) { std::cout << line << std::endl; }
 
-// Creates `path` and its missing parents, as "mkdir -p" does.
-void CreateFolder(const std::string& path) {
-  for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
-    const std::string part = path.substr(0, at);
-    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
-      throw qo::pos::exception_t("cannot create the folder " + part);
-    }
-    if (at == std::string::npos) break;
-  }
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
-    throw qo::pos::exception_t("cannot use the folder " + path);
-  }
-  if (!S_ISDIR(st.st_mode)) {
-    errno = ENOTDIR;
-    throw qo::pos::exception_t("cannot use the folder " + path);
-  }
-}
-
-// The archive's name as written and shown: in the output folder when one
-// was given.
-std::string ArchivePath(const RunOptions& options) {
-  std::string name =
-      options.single ? "KRTLog_" + options.address + ".zip" : "KRTLogs.zip";
-  return options.output_dir_given ? options.output_dir + "/" + name : name;
-}
-
-int Fetch(CKRTLogExtractor& extractor, const RunOptions& options) {
+int Fetch(CKRTLogExtractor& extractor, const std::string& archive) {
   bool fetched = extractor.GetLogs();
   if (extractor.EveryUnitFailed()) {
     // An archive without a single log would replace an older one that may
@@ -57,7 +33,7 @@ int Fetch(CKRTLogExtractor& extractor, const RunOptions& options) {
   }
   // The archive is made even when a unit failed: it keeps the logs of
   // every unit that answered.
-  bool archived = extractor.ZipLogs(ArchivePath(options));
+  bool archived = extractor.ZipLogs(archive);
   return fetched && archived ? kExitSuccess : kExitFailure;
 }
 
@@ -84,10 +60,28 @@ int RunKrtLogs(int argc, const char* const* argv) {
   }
   const RunOptions& options = parsed.options;
   const bool fetching = !options.clear && !options.list;
+  const std::time_t start = std::time(nullptr);
 
-  if (fetching && options.output_dir_given) {
+  // An interrupted run removes its unfinished files and keeps the rest.
+  CInterruptWatcher watcher;
+  // A fetching run owns its folder, and knows its archive's name, before it
+  // contacts anything: a folder another run is using, or an archive that
+  // must not be replaced, stops it here.
+  std::unique_ptr<COutputFolder> folder;
+  std::string archive;
+  if (fetching) {
     try {
-      CreateFolder(options.output_dir);
+      folder.reset(new COutputFolder(options.output_dir));
+      archive = ChooseArchiveName(
+          *folder, options.single, options.address,
+          options.stamp ? std::optional<std::time_t>(start) : std::nullopt);
+      if (options.noclobber && folder->Exists(archive)) {
+        std::cerr << "krtlogs: " << folder->PathOf(archive)
+                  << " already exists and -noclobber keeps it; nothing was "
+                     "done"
+                  << std::endl;
+        return kExitFailure;
+      }
     } catch (const std::exception& e) {
       std::cerr << "krtlogs: " << EscapeControlCharacters(e.what())
                 << std::endl;
@@ -112,8 +106,10 @@ int RunKrtLogs(int argc, const char* const* argv) {
   CKRTLogExtractor extractor(&listener);
   CKRTLogExtractor::SFetchSettings settings;
   settings.jobs = options.jobs;
-  settings.folder = options.output_dir;
+  settings.folder = folder.get();
   settings.timeout_seconds = options.timeout_seconds;
+  settings.format = options.format;
+  settings.sha256 = options.manifest;
   extractor.Configure(settings);
 
   if (options.single) {
@@ -140,5 +136,5 @@ int RunKrtLogs(int argc, const char* const* argv) {
     return extractor.ClearLogs(options.keep_going) ? kExitSuccess
                                                    : kExitFailure;
   }
-  return Fetch(extractor, options);
+  return Fetch(extractor, archive);
 }

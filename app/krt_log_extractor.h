@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/folder.h"
 #include "app/options.h"
 #include "app/output/unit_outcome.h"
 #include "runtime/log/log_types.h"
@@ -45,8 +46,10 @@ class CKRTLogExtractor {
   // How retrieval and archiving work; the defaults are those of a plain
   // run in the current folder.
   struct SFetchSettings {
-    int jobs = 1;                        // units retrieved at once
-    std::string folder = ".";            // where the files and archive go
+    int jobs = 1;  // units retrieved at once
+    // Where the files and the archive go, borrowed; null: the current
+    // folder, opened (and locked) by the extractor when first needed.
+    const COutputFolder* folder = nullptr;
     uint32_t timeout_seconds = 60;       // the remote calls' limit, for reasons
     LogFormat format = LogFormat::kTsv;  // of the log files
     bool sha256 = false;                 // compute each file's SHA-256
@@ -77,8 +80,9 @@ class CKRTLogExtractor {
   // each unit's lines in list order; false when any unit failed or sent
   // less than it announced.
   bool GetLogs();
-  // Packs the files GetLogs wrote into `archive` and then removes them;
-  // false (with every text file left in place) when archiving failed.
+  // Packs the files GetLogs wrote into the archive named `archive` in the
+  // output folder and then removes them; false (with every text file left
+  // in place) when archiving failed.
   bool ZipLogs(const std::string& archive);
   // Empties the log of every unit; false when any failed. Stops at the
   // first failure unless `keep_going`.
@@ -107,10 +111,11 @@ class CKRTLogExtractor {
   // after the first get their dotted address instead.
   std::vector<std::string> LogFileNames() const;
   // Retrieves one unit's log into its file; reports through `out`.
-  UnitOutcome FetchUnit(const SKRTRecord& unit, const std::string& file,
-                        size_t index, class COrderedOutput& out);
-  // The path of a file of the folder, as it is named in messages.
-  std::string InFolder(const std::string& name) const;
+  UnitOutcome FetchUnit(const SKRTRecord& unit, const COutputFolder& folder,
+                        const std::string& file, size_t index,
+                        class COrderedOutput& out);
+  // The output folder of the settings, or the current one.
+  const COutputFolder& Folder();
 
   std::list<SKRTRecord> units_;
   CListener* listener_;
@@ -119,6 +124,7 @@ class CKRTLogExtractor {
   unsigned pause_microseconds_;
   std::ostream& diagnostics_;
   SFetchSettings settings_;
+  std::unique_ptr<COutputFolder> own_folder_;  // when settings_ has none
   // What the last GetLogs did, one record per unit in list order.
   std::vector<UnitOutcome> outcomes_;
 };

@@ -4,9 +4,13 @@
 #include <iostream>
 
 #include "app/driver.h"
+#include "app/signals.h"
 
 int main(int argc, char** argv) {
   try {
+    // Before any thread starts, so that every thread inherits the mask and
+    // only the run's watcher receives these signals.
+    BlockInterruptSignals();
     return RunKrtLogs(argc, argv);
   } catch (const std::exception& e) {
     std::cerr << "krtlogs: " << e.what() << std::endl;

@@ -19,6 +19,7 @@
 #include "app/krt_log_extractor.h"
 #include "app/output/log_writer.h"
 #include "app/output/since_state.h"
+#include "app/temp_file.h"
 #include "runtime/error/exception.h"
 #include "runtime/pos/ip_address.h"
 
@@ -26,72 +27,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A descriptor closed when the object goes.
-class CFileDescriptor {
- public:
-  explicit CFileDescriptor(int fd) : fd_(fd) {}
-  ~CFileDescriptor() { Close(); }
-  CFileDescriptor(const CFileDescriptor&) = delete;
-  CFileDescriptor& operator=(const CFileDescriptor&) = delete;
-
-  int get() const { return fd_; }
-  // Closes now; false (errno set) when the close reported an error.
-  bool Close() {
-    if (fd_ < 0) return true;
-    int rc = close(fd_);
-    fd_ = -1;
-    return rc == 0;
-  }
-
- private:
-  int fd_;
-};
-
-// A new, empty file beside `path`, made exclusively so that nothing at
-// that name (a link, a FIFO, another run's file) is ever opened; removed
-// again unless kept.
-class CTemporaryFile {
- public:
-  explicit CTemporaryFile(const std::string& path)
-      : path_(path + ".krtlogs-tmp." + std::to_string(getpid()) + "." +
-              std::to_string(next_++)),
-        fd_(open(path_.c_str(),
-                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644)) {
-    if (fd_.get() < 0) throw qo::pos::exception_t("cannot create " + path);
-  }
-  ~CTemporaryFile() {
-    fd_.Close();
-    if (!kept_) unlink(path_.c_str());
-  }
-
-  int fd() const { return fd_.get(); }
-  // Closes the file and gives it the name `path`; whatever was there is
-  // replaced, never followed.
-  void Keep(const std::string& path) {
-    if (!fd_.Close()) throw qo::pos::exception_t("cannot write " + path);
-    if (rename(path_.c_str(), path.c_str()) != 0) {
-      throw qo::pos::exception_t("cannot rename " + path_ + " to " + path);
-    }
-    kept_ = true;
-  }
-
- private:
-  static std::atomic<unsigned> next_;
-  const std::string path_;
-  CFileDescriptor fd_;
-  bool kept_ = false;
-};
-
-std::atomic<unsigned> CTemporaryFile::next_{0};
-
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 }  // namespace
 
-std::string CKRTLogExtractor::InFolder(const std::string& name) const {
-  return settings_.folder == "." ? name : settings_.folder + "/" + name;
+const COutputFolder& CKRTLogExtractor::Folder() {
+  if (settings_.folder != nullptr) return *settings_.folder;
+  if (!own_folder_) own_folder_.reset(new COutputFolder("."));
+  return *own_folder_;
 }
 
 std::vector<std::string> CKRTLogExtractor::LogFileNames() const {
@@ -117,6 +62,7 @@ std::vector<std::string> CKRTLogExtractor::LogFileNames() const {
 
 bool CKRTLogExtractor::GetLogs() {
   const std::vector<std::string> files = LogFileNames();
+  const COutputFolder& folder = Folder();
   const std::vector<const SKRTRecord*> units = [this] {
     std::vector<const SKRTRecord*> list;
     for (const SKRTRecord& unit : units_) list.push_back(&unit);
@@ -125,7 +71,7 @@ bool CKRTLogExtractor::GetLogs() {
   outcomes_.assign(units.size(), UnitOutcome());
   COrderedOutput out(listener_, diagnostics_, units.size());
   RunForEachUnit(units.size(), settings_.jobs, [&](size_t i) {
-    outcomes_[i] = FetchUnit(*units[i], files[i], i, out);
+    outcomes_[i] = FetchUnit(*units[i], folder, files[i], i, out);
     out.Finish(i);
   });
   bool all_ok = true;
@@ -145,6 +91,7 @@ bool CKRTLogExtractor::EveryUnitFailed() const {
 }
 
 UnitOutcome CKRTLogExtractor::FetchUnit(const SKRTRecord& unit,
+                                        const COutputFolder& folder,
                                         const std::string& file, size_t index,
                                         COrderedOutput& out) {
   const Clock::time_point start = Clock::now();
@@ -153,7 +100,7 @@ UnitOutcome CKRTLogExtractor::FetchUnit(const SKRTRecord& unit,
   outcome.address = qo::pos::dotted_address(unit.address);
   outcome.key = unit.key;
   const std::string who = "KRT" + unit.name + " (" + outcome.address + ")";
-  std::unique_ptr<CTemporaryFile> temporary;
+  std::unique_ptr<CTempFile> temporary;
   std::unique_ptr<CLogWriter> writer;
   bool reply_read = false;  // failures from here on are the file's
   try {
@@ -172,7 +119,7 @@ UnitOutcome CKRTLogExtractor::FetchUnit(const SKRTRecord& unit,
       return outcome;
     }
     out.Line(index, "Getting logs from KRT" + unit.name);
-    const std::string path = InFolder(file);
+    const std::string path = folder.PathOf(file);
     try {
       // A folder at the file's name cannot be replaced; find out before
       // asking the unit for a log that could not be kept.
@@ -181,7 +128,8 @@ UnitOutcome CKRTLogExtractor::FetchUnit(const SKRTRecord& unit,
         errno = EISDIR;
         throw qo::pos::exception_t("cannot create " + path);
       }
-      temporary.reset(new CTemporaryFile(path));
+      temporary.reset(
+          new CTempFile(folder, file, CTempFile::Purpose::kLogFile));
     } catch (const std::exception& e) {
       out.Line(index, "Failed to open log file for KRT " + unit.name);
       out.Reason(index, "krtlogs: " + std::string(e.what()));
@@ -195,7 +143,7 @@ UnitOutcome CKRTLogExtractor::FetchUnit(const SKRTRecord& unit,
     manager.reset();
     reply_read = true;
     outcome.written = writer->Finish();
-    temporary->Keep(path);
+    temporary->Commit();
     outcome.status = UnitStatus::kOk;
     outcome.file = file;
     if (IsIncomplete(outcome)) {

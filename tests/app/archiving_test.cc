@@ -95,8 +95,8 @@ TEST_F(ArchivingTest, AnArchiveThatCannotTakeItsNameKeepsTheFiles) {
   ASSERT_EQ(0, mkdir("KRTLogs.zip", 0755));
   WriteFile("KRTLogs.zip/inside", "x");
   EXPECT_FALSE(extractor_.ZipLogs("KRTLogs.zip"));
-  EXPECT_EQ(Lines({"Zipping up log files to KRTLogs.zip",
-                   "Caught exception trying to zip up files"}),
+  // Found out before anything is written, so the zipping line never shows.
+  EXPECT_EQ(Lines({"Caught exception trying to zip up files"}),
             listener_.lines);
   EXPECT_EQ(seven_, ReadFile("KRT7_log.txt"));
   EXPECT_EQ(nine_, ReadFile("KRT9_log.txt"));
