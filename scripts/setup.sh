@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ pkg-config
+  cmake make g++ clang pkg-config
   zlib1g-dev libssl-dev nlohmann-json3-dev
   omniidl libomniorb4-dev
   googletest libgtest-dev

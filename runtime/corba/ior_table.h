@@ -16,6 +16,7 @@
 #include <string>
 
 #include "runtime/pproc/sync.h"
+#include "runtime/pproc/thread_annotations.h"
 
 namespace qo::corba {
 
@@ -42,8 +43,8 @@ class ior_table_t {
 
   CORBA::ORB_ptr orb_;
   qo::pproc::mutex_t lock_;
-  PortableServer::POA_var ins_poa_;  // guarded by lock_; nil until first bind
-  std::set<std::string> keys_;       // guarded by lock_
+  PortableServer::POA_var ins_poa_ GUARDED_BY(lock_);  // nil until first bind
+  std::set<std::string> keys_ GUARDED_BY(lock_);
 };
 
 }  // namespace qo::corba

@@ -21,7 +21,7 @@ qo::pproc::mutex_t& process_lock() {
 
 qo::pproc::mutex_t& process_lock_at_start = process_lock();
 
-orb_t* instance = nullptr;  // guarded by process_lock()
+orb_t* instance GUARDED_BY(process_lock()) = nullptr;
 
 }  // namespace
 

@@ -26,6 +26,7 @@
 #include "runtime/corba/ior_table.h"
 #include "runtime/error/exception.h"
 #include "runtime/pproc/sync.h"
+#include "runtime/pproc/thread_annotations.h"
 
 namespace qo::corba {
 
@@ -110,10 +111,9 @@ class orb_t {
   void shut_down_orb();
 
   CORBA::ORB_var orb_;
-  PortableServer::POA_var root_poa_;  // guarded by poa_lock_
+  PortableServer::POA_var root_poa_ GUARDED_BY(poa_lock_);
   qo::pproc::mutex_t poa_lock_;
-  std::map<const void*, servant_entry_t>
-      registry_;  // guarded by registry_lock_
+  std::map<const void*, servant_entry_t> registry_ GUARDED_BY(registry_lock_);
   qo::pproc::mutex_t registry_lock_;
   std::unique_ptr<thread_manager_t> thread_manager_;
   std::unique_ptr<ior_table_t> ior_table_;

@@ -26,6 +26,7 @@
 #include "runtime/corba/imp_owner_control.h"
 #include "runtime/log/manager_if.h"
 #include "runtime/pproc/sync.h"
+#include "runtime/pproc/thread_annotations.h"
 
 namespace qo::log {
 
@@ -91,8 +92,8 @@ class manager_servant_t::registry_t {
 
  private:
   qo::pproc::mutex_t lock_;
-  std::list<manager_servant_t*> servants_;  // guarded by lock_
-  bool closed_ = false;                     // guarded by lock_
+  std::list<manager_servant_t*> servants_ GUARDED_BY(lock_);
+  bool closed_ GUARDED_BY(lock_) = false;
 };
 
 }  // namespace qo::log

@@ -18,7 +18,9 @@ repository_if_t* proxy_create(const char* address) {
   return remote_t::proxy_create(address);
 }
 
-repository_if_t* velto_connect() { return proxy_create(kVeltoAddress); }
+repository_if_t* velto_connect() {
+  return proxy_create(velto_address(kVeltoLocalHost).c_str());
+}
 
 bool proxy_servant_exists(repository_if_t* object) {
   return remote_t::proxy_servant_exists(object);

@@ -10,16 +10,15 @@
 #include <string>
 
 #include "runtime/pm/repository_if.h"
+#include "runtime/pm/velto_address.h"
 
 namespace qo::pm {
-
-// Where the repository of this host is reached.
-constexpr char kVeltoAddress[] = "corbaloc:iiop:localhost:4000/velto";
 
 // A new proxy (owned by the caller, never null) for the repository at
 // `address`, a stringified reference or a corbaloc text.
 repository_if_t* proxy_create(const char* address);
-// proxy_create(kVeltoAddress).
+// A proxy for the repository of this host:
+// proxy_create(velto_address(kVeltoLocalHost)).
 repository_if_t* velto_connect();
 // Whether the object behind `object` still exists. Throws qo::exception_t
 // "proxy_servant_exists: object is not a CORBA proxy" for anything but a

@@ -22,6 +22,7 @@
 #include "runtime/pm/repository_if.h"
 #include "runtime/pproc/sync.h"
 #include "runtime/pproc/thread.h"
+#include "runtime/pproc/thread_annotations.h"
 
 namespace qo::pm {
 
@@ -58,20 +59,20 @@ class velto_pump_t : public repository_if_t, public qo::pproc::thread_t {
   void run() override;
 
  private:
-  void connect();
-  void disconnect();
+  void connect() REQUIRES(lock_);
+  void disconnect() REQUIRES(lock_);
   // Runs `call` on the connection, if any; a transport failure disconnects.
   // Returns false when there was no connection or the call failed.
   bool forward(const std::function<void(repository_if_t&)>& call,
-               bool rethrow = false);
+               bool rethrow = false) REQUIRES(lock_);
   // Runs the ping thread exactly while something is published. Called
   // without the pump's lock: stopping joins the thread, which may be
   // waiting for that lock inside its ping.
-  void sync_thread();
+  void sync_thread() EXCLUDES(lock_);
 
   qo::pproc::mutex_t lock_;
-  std::unique_ptr<repository_if_t> remote_;       // guarded by lock_
-  std::map<std::string, std::string> published_;  // guarded by lock_
+  std::unique_ptr<repository_if_t> remote_ GUARDED_BY(lock_);
+  std::map<std::string, std::string> published_ GUARDED_BY(lock_);
   connector_t connector_;
   const int ping_milliseconds_;
   // Serialises starting and stopping the thread; never held with lock_

@@ -1,7 +1,6 @@
 #include "runtime/pproc/sync.h"
 
 #include <errno.h>
-#include <pthread.h>
 #include <semaphore.h>
 
 #include "runtime/error/exception.h"
@@ -14,6 +13,15 @@ const char kLockFailed[] =
     "mutex lock attempt failed... this couldn't have happened";
 const char kUnlockFailed[] =
     "mutex unlock attempt failed... this couldn't have happened";
+const char kWaitFailed[] =
+    "condition wait failed... this couldn't have happened";
+
+// Every result of a POSIX lock, unlock or wait call in this library is
+// checked here, so that a failure is reported one way: a qo::exception_t
+// with `text`.
+void check(int rc, const char* text) {
+  if (rc != 0) throw qo::exception_t(std::string(text));
+}
 
 void init_recursive(pthread_mutexattr_t* attr, pthread_mutex_t* mutex) {
   pthread_mutexattr_init(attr);
@@ -21,20 +29,11 @@ void init_recursive(pthread_mutexattr_t* attr, pthread_mutex_t* mutex) {
   pthread_mutex_init(mutex, attr);
 }
 
-void lock_or_throw(pthread_mutex_t* mutex) {
-  if (pthread_mutex_lock(mutex) != 0) throw qo::exception_t(std::string(kLockFailed));
-}
-
-void unlock_or_throw(pthread_mutex_t* mutex) {
-  if (pthread_mutex_unlock(mutex) != 0) {
-    throw qo::exception_t(std::string(kUnlockFailed));
-  }
-}
-
+// A negative time other than "no limit" is already due.
 timespec deadline_from_now(int ms) {
   timeval now;
   gettimeofday(&now, nullptr);
-  return deadline_after(now, ms);
+  return deadline_after(now, ms < 0 ? 0 : ms);
 }
 
 }  // namespace
@@ -65,92 +64,17 @@ mutex_t::~mutex_t() {
   pthread_mutexattr_destroy(&impl_->attr);
 }
 
-void mutex_t::lock() { lock_or_throw(&impl_->mutex); }
+void mutex_t::lock() { check(pthread_mutex_lock(&impl_->mutex), kLockFailed); }
 
 bool mutex_t::try_lock() {
   int rc = pthread_mutex_trylock(&impl_->mutex);
-  if (rc == 0) return true;
   if (rc == EBUSY) return false;
-  throw qo::exception_t(std::string(kLockFailed));
+  check(rc, kLockFailed);
+  return true;
 }
 
-void mutex_t::unlock() { unlock_or_throw(&impl_->mutex); }
-
-// event_t
-
-struct event_t::impl {
-  pthread_mutex_t mutex;
-  pthread_cond_t cond;
-  bool signaled = false;
-  bool manual_reset = false;
-  bool cancelled = false;
-};
-
-event_t::event_t(bool manual_reset) : impl_(new impl) {
-  pthread_mutex_init(&impl_->mutex, nullptr);
-  pthread_cond_init(&impl_->cond, nullptr);
-  impl_->manual_reset = manual_reset;
-}
-
-event_t::~event_t() {
-  pthread_cond_destroy(&impl_->cond);
-  pthread_mutex_destroy(&impl_->mutex);
-}
-
-void event_t::set() {
-  pthread_mutex_lock(&impl_->mutex);
-  impl_->signaled = true;
-  if (impl_->manual_reset) {
-    pthread_cond_broadcast(&impl_->cond);
-  } else {
-    pthread_cond_signal(&impl_->cond);
-  }
-  pthread_mutex_unlock(&impl_->mutex);
-}
-
-void event_t::reset() {
-  pthread_mutex_lock(&impl_->mutex);
-  impl_->signaled = false;
-  pthread_mutex_unlock(&impl_->mutex);
-}
-
-void event_t::cancel() {
-  pthread_mutex_lock(&impl_->mutex);
-  impl_->cancelled = true;
-  // Every waiter is woken so that the stopping thread's wait is among them.
-  pthread_cond_broadcast(&impl_->cond);
-  pthread_mutex_unlock(&impl_->mutex);
-}
-
-void event_t::set_cancelled(bool cancelled) {
-  pthread_mutex_lock(&impl_->mutex);
-  impl_->cancelled = cancelled;
-  pthread_mutex_unlock(&impl_->mutex);
-}
-
-bool event_t::wait(int ms) {
-  pthread_mutex_lock(&impl_->mutex);
-  timespec deadline{};
-  if (ms != -1) deadline = deadline_from_now(ms);
-  for (;;) {
-    if (impl_->cancelled) {
-      pthread_mutex_unlock(&impl_->mutex);
-      throw thread_stop_exception_t();
-    }
-    if (impl_->signaled) {
-      if (!impl_->manual_reset) impl_->signaled = false;
-      pthread_mutex_unlock(&impl_->mutex);
-      return true;
-    }
-    int rc = ms == -1
-                 ? pthread_cond_wait(&impl_->cond, &impl_->mutex)
-                 : pthread_cond_timedwait(&impl_->cond, &impl_->mutex,
-                                          &deadline);
-    if (rc == ETIMEDOUT && !impl_->signaled && !impl_->cancelled) {
-      pthread_mutex_unlock(&impl_->mutex);
-      return false;
-    }
-  }
+void mutex_t::unlock() {
+  check(pthread_mutex_unlock(&impl_->mutex), kUnlockFailed);
 }
 
 // cond_mutex_t
@@ -169,9 +93,13 @@ cond_mutex_t::~cond_mutex_t() {
   pthread_mutexattr_destroy(&impl_->attr);
 }
 
-void cond_mutex_t::lock() { lock_or_throw(&impl_->mutex); }
+void cond_mutex_t::lock() {
+  check(pthread_mutex_lock(&impl_->mutex), kLockFailed);
+}
 
-void cond_mutex_t::unlock() { unlock_or_throw(&impl_->mutex); }
+void cond_mutex_t::unlock() {
+  check(pthread_mutex_unlock(&impl_->mutex), kUnlockFailed);
+}
 
 pthread_mutex_t* cond_mutex_t::native() { return &impl_->mutex; }
 
@@ -180,13 +108,11 @@ pthread_mutex_t* cond_mutex_t::native() { return &impl_->mutex; }
 struct condition_t::impl {
   pthread_cond_t cond;
   pthread_condattr_t attr;
-  cond_mutex_t* mutex;
 };
 
-condition_t::condition_t(cond_mutex_t& mutex) : impl_(new impl) {
+condition_t::condition_t(cond_mutex_t& mutex) : mutex_(mutex), impl_(new impl) {
   pthread_condattr_init(&impl_->attr);
   pthread_cond_init(&impl_->cond, &impl_->attr);
-  impl_->mutex = &mutex;
 }
 
 condition_t::~condition_t() {
@@ -195,15 +121,81 @@ condition_t::~condition_t() {
 }
 
 int condition_t::wait(int ms) {
-  if (ms == -1) return pthread_cond_wait(&impl_->cond, impl_->mutex->native());
-  timespec deadline = deadline_from_now(ms);
-  return pthread_cond_timedwait(&impl_->cond, impl_->mutex->native(),
-                                &deadline);
+  if (ms == -1) return pthread_cond_wait(&impl_->cond, mutex_.native());
+  return wait_until(deadline_from_now(ms));
+}
+
+int condition_t::wait_until(const timespec& deadline) {
+  return pthread_cond_timedwait(&impl_->cond, mutex_.native(), &deadline);
 }
 
 void condition_t::signal() { pthread_cond_signal(&impl_->cond); }
 
 void condition_t::broadcast() { pthread_cond_broadcast(&impl_->cond); }
+
+// event_t
+
+struct event_t::impl {
+  explicit impl(bool manual) : manual_reset(manual) {}
+
+  cond_mutex_t mutex;
+  condition_t cond{mutex};
+  const bool manual_reset;
+  bool signaled GUARDED_BY(mutex) = false;
+  bool cancelled GUARDED_BY(mutex) = false;
+};
+
+event_t::event_t(bool manual_reset) : impl_(new impl(manual_reset)) {}
+
+event_t::~event_t() = default;
+
+void event_t::set() {
+  cond_guard_t guard(impl_->mutex);
+  impl_->signaled = true;
+  if (impl_->manual_reset) {
+    impl_->cond.broadcast();
+  } else {
+    impl_->cond.signal();
+  }
+}
+
+void event_t::reset() {
+  cond_guard_t guard(impl_->mutex);
+  impl_->signaled = false;
+}
+
+void event_t::cancel() {
+  cond_guard_t guard(impl_->mutex);
+  impl_->cancelled = true;
+  // Every waiter is woken so that the stopping thread's wait is among them.
+  impl_->cond.broadcast();
+}
+
+void event_t::set_cancelled(bool cancelled) {
+  cond_guard_t guard(impl_->mutex);
+  impl_->cancelled = cancelled;
+}
+
+bool event_t::wait(int ms) {
+  cond_guard_t guard(impl_->mutex);
+  timespec deadline{};
+  if (ms != -1) deadline = deadline_from_now(ms);
+  for (;;) {
+    // Cancellation wins over a pending signal.
+    if (impl_->cancelled) throw thread_stop_exception_t();
+    if (impl_->signaled) {
+      if (!impl_->manual_reset) impl_->signaled = false;
+      return true;
+    }
+    int rc = ms == -1 ? impl_->cond.wait(-1) : impl_->cond.wait_until(deadline);
+    if (rc != ETIMEDOUT) {
+      check(rc, kWaitFailed);
+    } else if (!impl_->signaled && !impl_->cancelled) {
+      // A set or cancel that raced with the time-out still counts.
+      return false;
+    }
+  }
+}
 
 // semaphore_t
 

@@ -25,16 +25,20 @@ class thread_t {
   thread_t& operator=(const thread_t&) = delete;
 
   // Starts the thread unless it is running (a thread whose body returned
-  // still counts as running until stop()).
+  // still counts as running until stop()). Throws qo::pos::exception_t,
+  // with the reason the system gave, when no thread could be created; the
+  // object then stays idle and may be started again.
   void start();
   // Requests the stop, wakes the thread's current wait and joins it.
+  // Throws qo::pos::exception_t when called by the thread itself.
   void stop();
 
  protected:
   virtual void run() = 0;
 
   // Waits on the thread's own event: false after `ms` milliseconds (-1: no
-  // limit); throws thread_stop_exception_t when the thread is stopped.
+  // limit, any other negative time is already due); throws
+  // thread_stop_exception_t when the thread is stopped.
   bool sleep(int ms);
   // True when `event` was signalled, false when the time ran out; throws
   // thread_stop_exception_t when the thread is stopped before or during it.

@@ -1,15 +1,18 @@
+#include "runtime/pproc/sync.h"
+
 #include <errno.h>
 
 #include <atomic>
-#include <chrono>
 #include <thread>
 
 #include "gtest/gtest.h"
 #include "runtime/error/exception.h"
-#include "runtime/pproc/sync.h"
 
 namespace qo::pproc {
 namespace {
+
+// A bound for loaded machines on waits that are expected to end early.
+constexpr int kPatienceMs = 60000;
 
 TEST(DeadlineTest, CarriesIntoTheNextSecond) {
   struct Case {
@@ -40,6 +43,15 @@ TEST(EventTest, AutoResetReleasesOneWait) {
   EXPECT_FALSE(event.wait(20));
 }
 
+TEST(EventTest, ANegativeTimeIsAlreadyDue) {
+  for (int ms : {-2, -999, -5000, -2147483647}) {
+    event_t event(false);
+    EXPECT_FALSE(event.wait(ms)) << ms;
+    event.set();
+    EXPECT_TRUE(event.wait(ms)) << ms;
+  }
+}
+
 TEST(EventTest, ManualResetStaysSetUntilReset) {
   event_t event(true);
   event.set();
@@ -51,10 +63,7 @@ TEST(EventTest, ManualResetStaysSetUntilReset) {
 
 TEST(EventTest, SetFromAnotherThreadWakesTheWait) {
   event_t event(false);
-  std::thread setter([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    event.set();
-  });
+  std::thread setter([&] { event.set(); });
   EXPECT_TRUE(event.wait(-1));
   setter.join();
 }
@@ -62,9 +71,8 @@ TEST(EventTest, SetFromAnotherThreadWakesTheWait) {
 TEST(EventTest, ManualResetWakesEveryWaiter) {
   event_t event(true);
   std::atomic<int> woken{0};
-  std::thread a([&] { woken += event.wait(5000); });
-  std::thread b([&] { woken += event.wait(5000); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::thread a([&] { woken += event.wait(kPatienceMs); });
+  std::thread b([&] { woken += event.wait(kPatienceMs); });
   event.set();
   a.join();
   b.join();
@@ -119,9 +127,19 @@ TEST(ConditionTest, TimesOutAndWakes) {
     condition.signal();
     mutex.unlock();
   });
-  while (!ready) ASSERT_EQ(0, condition.wait(5000));
+  while (!ready) ASSERT_EQ(0, condition.wait(kPatienceMs));
   mutex.unlock();
   t.join();
+}
+
+TEST(ConditionTest, WaitUntilAPassedDeadlineTimesOut) {
+  cond_mutex_t mutex;
+  condition_t condition(mutex);
+  cond_guard_t guard(mutex);
+  timeval now;
+  gettimeofday(&now, nullptr);
+  EXPECT_EQ(ETIMEDOUT, condition.wait_until(deadline_after(now, 0)));
+  EXPECT_EQ(ETIMEDOUT, condition.wait(-3));
 }
 
 TEST(SemaphoreTest, StartsAtOne) {

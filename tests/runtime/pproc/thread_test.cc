@@ -1,3 +1,8 @@
+#include "runtime/pproc/thread.h"
+
+#include <errno.h>
+#include <pthread.h>
+
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -5,17 +10,20 @@
 #include <thread>
 
 #include "gtest/gtest.h"
-#include "runtime/pproc/thread.h"
 
 namespace qo::pproc {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long MillisSince(Clock::time_point start) {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                               Clock::now() - start)
-                               .count());
+// Polls `done` until it holds or a minute passed: a bound for loaded
+// machines, never a timing the tests rely on.
+bool Eventually(const std::function<bool()>& done) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::yield();
+  }
+  return true;
 }
 
 // Runs a test-supplied body and records how it ended.
@@ -30,6 +38,16 @@ class TestThread : public thread_t {
   using thread_t::check_stop;
   using thread_t::sleep;
   using thread_t::wait;
+
+  // Whether check_stop reports a stop, without leaving the body.
+  bool StopSeen() {
+    try {
+      check_stop();
+      return false;
+    } catch (thread_stop_exception_t&) {
+      return true;
+    }
+  }
 
   std::atomic<int> outcome{kNone};
   std::atomic<bool> result{false};
@@ -50,110 +68,157 @@ class TestThread : public thread_t {
   std::function<void(TestThread&)> body_;
 };
 
-TEST(ThreadTest, SleepWithoutStopTimesOut) {
-  TestThread thread([](TestThread& self) { self.result = self.sleep(100); });
-  auto start = Clock::now();
-  thread.start();
-  while (thread.outcome == TestThread::kNone) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+// Makes every thread created with default attributes ask for a stack no
+// system can give, so that pthread_create fails, while it lives.
+class ThreadCreationFails {
+ public:
+  ThreadCreationFails() {
+    pthread_getattr_default_np(&saved_);
+    pthread_attr_t huge;
+    pthread_attr_init(&huge);
+    pthread_attr_setstacksize(&huge, size_t{1} << 60);
+    pthread_setattr_default_np(&huge);
+    pthread_attr_destroy(&huge);
   }
-  EXPECT_GE(MillisSince(start), 100);
-  EXPECT_EQ(TestThread::kReturned, thread.outcome);
-  EXPECT_FALSE(thread.result);
-  thread.stop();
+  ~ThreadCreationFails() {
+    pthread_setattr_default_np(&saved_);
+    pthread_attr_destroy(&saved_);
+  }
+
+ private:
+  pthread_attr_t saved_;
+};
+
+TEST(ThreadTest, SleepWithoutStopTimesOut) {
+  for (int ms : {0, 1, 50, -7}) {
+    TestThread thread([ms](TestThread& self) { self.result = self.sleep(ms); });
+    thread.result = true;
+    thread.start();
+    ASSERT_TRUE(Eventually([&] { return thread.outcome != TestThread::kNone; }))
+        << ms;
+    EXPECT_EQ(TestThread::kReturned, thread.outcome) << ms;
+    EXPECT_FALSE(thread.result) << ms;
+    thread.stop();
+  }
 }
 
-TEST(ThreadTest, StopWakesASleepAtOnce) {
+TEST(ThreadTest, StopEndsASleepWithoutLimit) {
   std::atomic<bool> sleeping{false};
   TestThread thread([&](TestThread& self) {
     sleeping = true;
     self.sleep(-1);
   });
   thread.start();
-  while (!sleeping) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  auto start = Clock::now();
+  ASSERT_TRUE(Eventually([&] { return sleeping.load(); }));
+  // Returns only once the sleep has thrown and the thread has been joined.
   thread.stop();
-  // A stop that had to wait for a time-out would take forever here.
-  EXPECT_LT(MillisSince(start), 5000);
   EXPECT_EQ(TestThread::kStopped, thread.outcome);
 }
 
 TEST(ThreadTest, StopBeforeWaitWinsOverASignalledEvent) {
   event_t event(true);
   event.set();
-  std::atomic<bool> release{false};
   TestThread thread([&](TestThread& self) {
-    while (!release) std::this_thread::yield();
-    self.result = self.wait(event, 1000);
+    // Spins until the stop is requested, then waits on a signalled event.
+    if (!Eventually([&] { return self.StopSeen(); })) return;
+    self.result = self.wait(event, -1);
   });
   thread.start();
-  // stop() blocks in its join, so it runs on a helper while the body spins.
-  std::thread stopper([&] { thread.stop(); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  release = true;
-  stopper.join();
+  thread.stop();
   EXPECT_EQ(TestThread::kStopped, thread.outcome);
+  EXPECT_FALSE(thread.result);
 }
 
 TEST(ThreadTest, CheckStopSeesTheRequest) {
-  std::atomic<bool> release{false};
+  std::atomic<bool> passed_first{false};
   TestThread thread([&](TestThread& self) {
     self.check_stop();
-    while (!release) std::this_thread::yield();
-    self.check_stop();
+    passed_first = true;
+    // Returns (a failure) if no stop shows within the deadline.
+    Eventually([&] {
+      self.check_stop();
+      return false;
+    });
   });
   thread.start();
-  std::thread stopper([&] { thread.stop(); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  release = true;
-  stopper.join();
+  ASSERT_TRUE(Eventually([&] { return passed_first.load(); }));
+  thread.stop();
   EXPECT_EQ(TestThread::kStopped, thread.outcome);
 }
 
 TEST(ThreadTest, WaitReturnsWhenTheEventIsSet) {
+  for (int ms : {-1, 60000}) {
+    event_t event(false);
+    TestThread thread(
+        [&](TestThread& self) { self.result = self.wait(event, ms); });
+    thread.start();
+    event.set();
+    ASSERT_TRUE(Eventually([&] { return thread.outcome != TestThread::kNone; }))
+        << ms;
+    EXPECT_EQ(TestThread::kReturned, thread.outcome) << ms;
+    EXPECT_TRUE(thread.result) << ms;
+    thread.stop();
+  }
+}
+
+TEST(ThreadTest, ARestartedThreadWaitsAgain) {
+  std::atomic<int> runs{0};
   event_t event(false);
-  TestThread thread([&](TestThread& self) { self.result = self.wait(event, -1); });
+  TestThread thread([&](TestThread& self) {
+    if (++runs == 1) self.sleep(-1);
+    self.result = self.wait(event, -1);
+  });
   thread.start();
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  thread.start();  // already running: nothing
+  ASSERT_TRUE(Eventually([&] { return runs == 1; }));
+  thread.stop();
+  EXPECT_EQ(TestThread::kStopped, thread.outcome);
+
+  // The cancellation left over from the first run must not end the second:
+  // its wait returns for the event, not for a stop.
+  thread.outcome = TestThread::kNone;
+  thread.start();
+  ASSERT_TRUE(Eventually([&] { return runs == 2; }));
   event.set();
-  while (thread.outcome == TestThread::kNone) std::this_thread::yield();
+  ASSERT_TRUE(Eventually([&] { return thread.outcome != TestThread::kNone; }));
   EXPECT_EQ(TestThread::kReturned, thread.outcome);
   EXPECT_TRUE(thread.result);
   thread.stop();
 }
 
-TEST(ThreadTest, ARestartedThreadWaitsAgain) {
+TEST(ThreadTest, AFailedStartLeavesTheThreadIdle) {
   std::atomic<int> runs{0};
-  TestThread thread([&](TestThread& self) {
-    ++runs;
-    self.sleep(-1);
-  });
+  TestThread thread([&](TestThread&) { ++runs; });
+  {
+    ThreadCreationFails no_threads;
+    try {
+      thread.start();
+      FAIL() << "the thread started";
+    } catch (const qo::pos::exception_t& e) {
+      EXPECT_EQ(EAGAIN, e.os_error());
+      EXPECT_NE(std::string::npos, std::string(e.what()).find("thread"))
+          << e.what();
+    }
+    // Nothing to join: a stop that joined the unset handle would crash or
+    // hang here.
+    thread.stop();
+  }
+  EXPECT_EQ(0, runs);
   thread.start();
-  thread.start();  // already running: nothing
-  while (runs < 1) std::this_thread::yield();
+  ASSERT_TRUE(Eventually([&] { return thread.outcome != TestThread::kNone; }));
   thread.stop();
-  EXPECT_EQ(TestThread::kStopped, thread.outcome);
-  thread.outcome = TestThread::kNone;
-  // The stale cancellation of the first run must not end the second at once.
-  thread.start();
-  while (runs < 2) std::this_thread::yield();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(TestThread::kNone, thread.outcome);
-  thread.stop();
-  EXPECT_EQ(TestThread::kStopped, thread.outcome);
-  EXPECT_EQ(2, runs);
+  EXPECT_EQ(1, runs);
 }
 
 // The entry function discards what leaves run(); the process goes on.
 class ThrowingThread : public thread_t {
  public:
   ~ThrowingThread() override { stop(); }
-  std::atomic<bool> ran{false};
+  std::atomic<int> runs{0};
 
  protected:
   void run() override {
-    ran = true;
+    ++runs;
     throw std::runtime_error("body failed");
   }
 };
@@ -162,9 +227,9 @@ TEST(ThreadTest, AnExceptionLeavingRunEndsOnlyThatThread) {
   ThrowingThread thread;
   thread.start();
   thread.stop();
-  EXPECT_TRUE(thread.ran);
   thread.start();  // stop() made it idle again
   thread.stop();
+  EXPECT_EQ(2, thread.runs);
 }
 
 TEST(ThreadTest, StopOfAnIdleThreadDoesNothing) {
