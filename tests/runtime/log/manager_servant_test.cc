@@ -16,6 +16,7 @@
 #include "runtime/corba/orb.h"
 #include "runtime/log/log_module.h"
 #include "runtime/log/manager_proxy.h"
+#include "tests/runtime/log/entries.h"
 #include "tests/runtime/log/outcome.h"
 #include "tests/tools/servers.h"
 
@@ -184,6 +185,30 @@ TEST_F(LogServantTest, EntriesAndNumbersCrossFieldByField) {
   EXPECT_EQ(6u, imp_.posted_when.microsec);
   proxy_->clear_logs();
   EXPECT_TRUE(imp_.log.empty());
+}
+
+TEST_F(LogServantTest, ACollocatedServantsEntriesAreStreamedOneByOne) {
+  imp_.log = {Entry("io\tbus", 3, "line one\nline two", 10),
+              Entry("", -1, "", 11), Entry("x", 1000, "\xe9t\xe9", 12)};
+  test_support::collecting_sink_t sink;
+  proxy_->stream_since(5, 9, sink);
+  EXPECT_EQ(std::vector<int64_t>({5, 9}), imp_.numbers);
+  EXPECT_EQ(std::vector<uint32_t>{3}, sink.begins);
+  EXPECT_EQ(test_support::Render(imp_.log), test_support::Render(sink.entries));
+
+  // What the sink throws leaves the call as it is: a CORBA exception is
+  // neither translated nor taken for a reason to call again.
+  test_support::collecting_sink_t failing;
+  failing.on_entry = [](size_t n) {
+    if (n == 1) throw CORBA::TRANSIENT(0, CORBA::COMPLETED_NO);
+  };
+  EXPECT_EQ("raw|TRANSIENT", Outcome([&] { proxy_->stream_last(3, failing); }));
+  EXPECT_EQ(1u, failing.entries.size());
+  imp_.fail = "errorcode";
+  test_support::collecting_sink_t refused;
+  EXPECT_EQ("errorcode|50% %s|" + std::to_string(0x20000110),
+            Outcome([&] { proxy_->stream_last(3, refused); }));
+  EXPECT_TRUE(refused.begins.empty());
 }
 
 TEST_F(LogServantTest, EmptyAnswersClearTheListAndMissesLeaveTheRecord) {
