@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "runtime/log/log_convert.h"
 #include "runtime/log/log_module.h"
 #include "runtime/log/manager_proxy.h"
 #include "runtime/pm/pm_module.h"
@@ -181,6 +182,17 @@ TEST_F(LogRemoteTest, FindsAnswerWholeEntriesOrLeaveTheRecord) {
   EXPECT_FALSE(unit->find_previous(found, base - 1, 0, 0));
   EXPECT_FALSE(unit->find_relative(found, base, -1, 0, 0));
   EXPECT_EQ("", Difference(kept, found));
+
+  // On the wire a miss carries an entry with every field zero, even right
+  // after a hit whose entry the unit's allocator may hand out again.
+  qoc::log::manager_i_ptr stub =
+      static_cast<manager_proxy_t*>(unit.get())->object();
+  qoc::log::entry_t_var sent;
+  ASSERT_TRUE(stub->find_next(sent, base + 100, 3, 0));
+  ASSERT_FALSE(stub->find_previous(sent, base - 1, 0, 0));
+  log_entry_t missed;
+  to_native(sent.in(), missed);
+  EXPECT_EQ("|0|0||0.0.0.0.0.0.0.|0", test_support::Render(missed));
 }
 
 TEST_F(LogRemoteTest, PostedEntriesComeBackAndClearingEmpties) {
