@@ -1,13 +1,15 @@
 // log_proxy_bench: what the log manager proxy costs over the generated stub
-// it wraps, against a krt-sim unit on loopback, in one run:
-//   1. the round trip of range through qo::log::manager_proxy_t against the
-//      same call on the stub (bar: at most 1.05);
-//   2. get_last of --entries entries (100,000) through the proxy, with its
-//      conversion to the native list, against the stub alone (bar: at most
-//      1.25);
-//   3. the peak memory of the proxy's get_last of --big entries (1,000,000
-//      of about 100 bytes), and of the stub's for comparison, each measured
-//      in a child process of its own.
+// it wraps, against krt-sim units on loopback, in one run:
+//   - the round trip of range through qo::log::manager_proxy_t against the
+//     same call on the stub (bar: at most 1.05);
+//   - get_last of --entries entries (100,000) through the proxy, with its
+//     conversion to the native list, against the stub alone (bar: at most
+//     1.25);
+//   - the peak memory of one get_last of --big entries (1,000,000 of about
+//     100 bytes): the proxy's list form, the stub's, and the proxy's
+//     streamed form into a sink that only counts, the latter also for twice
+//     --big entries (it must not grow). Each is measured in a child process
+//     of its own, against the resident set before the call.
 // Proxy and stub calls alternate; each ratio is the median of the ratios
 // of --runs runs, and the times printed are medians too.
 // Needs port 4000 of 127.0.0.1 free: it starts velto-repo and krt-sim.
@@ -64,8 +66,16 @@ std::string UnitIor(const std::string& address) {
   return ior;
 }
 
-// The child of step 3: one get_last of `count` entries, by proxy or stub;
-// prints the peak resident set before and after it, in KiB.
+// Counts what a streamed reply hands it, and keeps nothing.
+class counting_sink_t : public qo::log::entry_sink_t {
+ public:
+  void entry(const qo::log::log_entry_t&) override { ++count; }
+  size_t count = 0;
+};
+
+// The child that measures peak memory: one get_last of `count` entries by
+// `how` ("proxy", "stub" or "stream"); prints the peak resident set before
+// and after it, in KiB, and the number of entries received.
 int Peak(const std::string& how, const std::string& ior, uint32_t count) {
   qo::corba::orb_t::init("iiop://127.0.0.1", false, 2);
   qo::corba::orb_t::start_instance();
@@ -81,6 +91,10 @@ int Peak(const std::string& how, const std::string& ior, uint32_t count) {
     qo::log::log_entry_list_t list;
     proxy->get_last(count, list);
     got = list.size();
+  } else if (how == "stream") {
+    counting_sink_t sink;
+    proxy->stream_last(count, sink);
+    got = sink.count;
   } else {
     qoc::log::entry_seq_t_var seq = stub->get_last(count);
     got = seq->length();
@@ -145,6 +159,9 @@ int main(int argc, char** argv) {
   bench::Server big({KRT_SIM_BIN, "--address", "10.1.2.2", "--entries",
                      std::to_string(o.big)},
                     out + ".big", "krt-sim ready", 600);
+  bench::Server double_big({KRT_SIM_BIN, "--address", "10.1.2.3", "--entries",
+                            std::to_string(2 * o.big)},
+                           out + ".double", "krt-sim ready", 1200);
   qo::corba::orb_t::init("iiop://127.0.0.1", false, 4);
   qo::corba::orb_t::start_instance();
   {
@@ -241,12 +258,24 @@ int main(int argc, char** argv) {
   }
 
   const std::string big_ior = UnitIor("10.1.2.2");
-  for (const char* how : {"proxy", "stub"}) {
-    peak_t p = RunPeak(how, big_ior, o.big);
+  const std::string double_ior = UnitIor("10.1.2.3");
+  const struct {
+    const char* how;
+    const char* what;
+    const std::string& ior;
+    uint32_t count;
+  } peaks[] = {
+      {"proxy", "proxy, list", big_ior, o.big},
+      {"stub", "stub", big_ior, o.big},
+      {"stream", "proxy, streamed", big_ior, o.big},
+      {"stream", "proxy, streamed", double_ior, 2 * o.big},
+  };
+  for (const auto& peak : peaks) {
+    peak_t p = RunPeak(peak.how, peak.ior, peak.count);
     printf(
         "peak memory of one get_last of %zu entries by %s: %.1f MiB "
         "(%.1f MiB above the process before the call)\n",
-        p.entries, how, p.after / 1024.0, (p.after - p.before) / 1024.0);
+        p.entries, peak.what, p.after / 1024.0, (p.after - p.before) / 1024.0);
   }
   qo::corba::orb_t::destroy();
   return 0;

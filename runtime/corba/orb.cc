@@ -25,10 +25,11 @@ orb_t* instance GUARDED_BY(process_lock()) = nullptr;
 
 }  // namespace
 
-void orb_t::init(const std::string& endpoint, bool debug, unsigned threads) {
+void orb_t::init(const std::string& endpoint, bool debug, unsigned threads,
+                 char_codes_t codes) {
   qo::pproc::guard_t guard(process_lock());
   qo::ensure(instance == nullptr, "orb_t::init - singleton already exists");
-  instance = new orb_t(endpoint, debug, threads);
+  instance = new orb_t(endpoint, debug, threads, codes);
 }
 
 orb_t& orb_t::get() {
@@ -61,9 +62,12 @@ void orb_t::set_round_trip_timeout(uint32_t ms) {
   omniORB::setClientCallTimeout(ms);
 }
 
-orb_t::orb_t(const std::string& endpoint, bool debug, unsigned threads)
-    : thread_manager_(new thread_manager_t(threads)) {
-  std::vector<std::string> args = orb_arguments(endpoint, debug, threads);
+orb_t::orb_t(const std::string& endpoint, bool debug, unsigned threads,
+             char_codes_t codes)
+    : thread_manager_(new thread_manager_t(threads)), codes_(codes) {
+  std::vector<std::string> args =
+      orb_arguments(endpoint, debug, threads, codes);
+  register_char_codes(codes);
   qo::ensure(args.size() < kMaxOrbArguments, "too many ORB arguments");
   // ORB_init takes the options it knows out of the vector; no program name
   // precedes them.
@@ -71,6 +75,7 @@ orb_t::orb_t(const std::string& endpoint, bool debug, unsigned threads)
   for (size_t i = 0; i < args.size(); ++i) argv[i] = &args[i][0];
   int argc = static_cast<int>(args.size());
   orb_ = CORBA::ORB_init(argc, argv);
+  set_active_char_codes(codes);
   ior_table_.reset(new ior_table_t(orb_));
 }
 
@@ -125,6 +130,11 @@ PortableServer::POA_ptr orb_t::root_poa() {
 void orb_t::servant_add(const void* imp, PortableServer::Servant servant,
                         std::string& ior, const std::string& key) {
   PortableServer::Servant_var<PortableServer::ServantBase> owned(servant);
+  // Its strings would reach each client unconverted, labelled with the
+  // client's chosen code set whatever code set they are in.
+  qo::ensure(codes_ != char_codes_t::as_sent,
+             "servant_add: an ORB that passes strings as sent serves no "
+             "objects");
   {
     qo::pproc::guard_t guard(registry_lock_);
     qo::ensure(registry_.find(imp) == registry_.end(),

@@ -22,6 +22,7 @@
 #include <memory>
 #include <string>
 
+#include "runtime/corba/char_codes.h"
 #include "runtime/corba/imp_owner_control.h"
 #include "runtime/corba/ior_table.h"
 #include "runtime/error/exception.h"
@@ -41,11 +42,15 @@ class orb_t {
   };
 
   // Creates the singleton: builds the ORB's options (orb_arguments.h) and
-  // runs CORBA::ORB_init. Throws qo::exception_t "orb_t::init - singleton
-  // already exists" when there is one, "endpoint string too long" for an
-  // endpoint over 256 characters; CORBA exceptions of ORB_init propagate.
-  // On failure no singleton is stored.
-  static void init(const std::string& endpoint, bool debug, unsigned threads);
+  // runs CORBA::ORB_init. `codes` says how strings are handed over
+  // (char_codes.h): a process that only calls, such as a log collector,
+  // passes char_codes_t::as_sent to get each unit's text as the unit sent
+  // it. Throws qo::exception_t "orb_t::init - singleton already exists" when
+  // there is one, "endpoint string too long" for an endpoint over 256
+  // characters; CORBA exceptions of ORB_init propagate. On failure no
+  // singleton is stored.
+  static void init(const std::string& endpoint, bool debug, unsigned threads,
+                   char_codes_t codes = char_codes_t::latin1);
   // The singleton; throws qo::exception_t "orb_t::get - singleton does not
   // exist" when there is none. Valid until destroy.
   static orb_t& get();
@@ -84,7 +89,8 @@ class orb_t {
   // publication is undone and the servant released (it does not own `imp`
   // then). Throws qo::exception_t "servant_add: key already exists" when
   // `imp` is published already, "servant_add: key already bound: KEY" when
-  // another servant holds `key`.
+  // another servant holds `key`, and a qo::exception_t naming the reason on
+  // an ORB started with char_codes_t::as_sent, which serves no objects.
   void servant_add(const void* imp, PortableServer::Servant servant,
                    std::string& ior, const std::string& key);
   // Withdraws what servant_add published for `imp`: unbinds its key,
@@ -103,7 +109,8 @@ class orb_t {
   void get_object(typename I::_var_type& out, const char* address);
 
  private:
-  orb_t(const std::string& endpoint, bool debug, unsigned threads);
+  orb_t(const std::string& endpoint, bool debug, unsigned threads,
+        char_codes_t codes);
   ~orb_t();
 
   // Brings the ORB down once: keys withdrawn, shutdown, threads joined,
@@ -117,6 +124,7 @@ class orb_t {
   qo::pproc::mutex_t registry_lock_;
   std::unique_ptr<thread_manager_t> thread_manager_;
   std::unique_ptr<ior_table_t> ior_table_;
+  const char_codes_t codes_;
   bool running_ = false;
   std::atomic<bool> down_{false};  // the ORB is shut down and destroyed
 };

@@ -88,7 +88,7 @@ std::string resolve_host(const std::string& name) {
 }
 
 std::vector<std::string> orb_arguments(const std::string& endpoint, bool debug,
-                                       unsigned threads,
+                                       unsigned threads, char_codes_t codes,
                                        const host_resolver_t& resolve) {
   if (endpoint.size() > kMaxEndpointLength) {
     throw qo::exception_t(std::string("endpoint string too long"));
@@ -118,6 +118,8 @@ std::vector<std::string> orb_arguments(const std::string& endpoint, bool debug,
       {"-ORBoneCallPerConnection", "1", "-ORBmaxGIOPConnectionPerServer",
        std::to_string(kMaxConnectionsPerServer), "-ORBgiopMaxMsgSize",
        std::to_string(kMaxMessageBytes)});
+  args.insert(args.end(),
+              {"-ORBnativeCharCodeSet", native_char_code_set(codes)});
   if (threads > 0) {
     args.insert(args.end(),
                 {"-ORBthreadPerConnectionPolicy", "0",

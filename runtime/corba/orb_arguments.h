@@ -1,6 +1,7 @@
 // The argument vector the ORB singleton passes to CORBA::ORB_init, built from
-// its three settings: endpoint, debug flag and thread count. Kept apart from
-// the ORB so the mapping can be checked without starting one.
+// its settings: endpoint, debug flag, thread count and how strings are
+// handed over (char_codes.h). Kept apart from the ORB so the mapping can be
+// checked without starting one.
 //
 // Endpoints are written "iiop://HOST:PORT", "iiop://HOST" (port chosen by
 // the system) or "iiop://" (all interfaces, port chosen by the system); an
@@ -13,6 +14,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "runtime/corba/char_codes.h"
 
 namespace qo::corba {
 
@@ -38,9 +41,12 @@ std::string resolve_host(const std::string& name);
 
 // The options for ORB_init, without a program name in front. Throws
 // qo::exception_t for an endpoint longer than kMaxEndpointLength or not of
-// one of the forms above. `resolve` is called only for host names.
+// one of the forms above. `resolve` is called only for host names. The
+// native code set is always named, so that no ORBnativeCharCodeSet in the
+// environment or in omniORB's configuration file can change it.
 std::vector<std::string> orb_arguments(
     const std::string& endpoint, bool debug, unsigned threads,
+    char_codes_t codes = char_codes_t::latin1,
     const host_resolver_t& resolve = resolve_host);
 
 }  // namespace qo::corba

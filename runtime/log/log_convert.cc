@@ -75,15 +75,10 @@ void to_idl(const log_entry_t& entry, qoc::log::entry_t& out) {
   out.s_what = dup_string(entry.s_what);
 }
 
-void take_entries(qoc::log::entry_seq_t& seq, log_entry_list_t& out) {
-  const CORBA::ULong length = seq.length();
-  for (CORBA::ULong i = 0; i < length; ++i) {
-    qoc::log::entry_t& entry = seq[i];
-    log_entry_t& native = out.emplace_back();
-    copy_numbers(entry, native);
-    take_string(entry.s_who, native.s_who);
-    take_string(entry.s_what, native.s_what);
-  }
+void take_entry(qoc::log::entry_t& entry, log_entry_t& out) {
+  copy_numbers(entry, out);
+  take_string(entry.s_who, out.s_who);
+  take_string(entry.s_what, out.s_what);
 }
 
 qoc::log::entry_seq_t* give_entries(log_entry_list_t& list) {

@@ -20,9 +20,8 @@ qoc::log::datestamp_t to_idl(const log_time_t& when);
 void to_native(const qoc::log::entry_t& entry, log_entry_t& out);
 void to_idl(const log_entry_t& entry, qoc::log::entry_t& out);
 
-// Appends the entries of `seq` to `out` in sequence order; `seq` keeps its
-// length but its strings are emptied.
-void take_entries(qoc::log::entry_seq_t& seq, log_entry_list_t& out);
+// Fills `out` from `entry`, whose strings are emptied.
+void take_entry(qoc::log::entry_t& entry, log_entry_t& out);
 // A new sequence holding the entries of `list` in list order; `list` is
 // left empty.
 qoc::log::entry_seq_t* give_entries(log_entry_list_t& list);

@@ -1,7 +1,7 @@
 #include "runtime/log/manager_proxy.h"
 
 #include "runtime/corba/call.h"
-#include "runtime/log/entry_list_call.h"
+#include "runtime/log/internal/entry_list_call.h"
 #include "runtime/log/log_convert.h"
 
 namespace qo::log {
@@ -38,11 +38,20 @@ manager_proxy_t::~manager_proxy_t() {
 
 void manager_proxy_t::get_since(uint32_t since, uint32_t count,
                                 log_entry_list_t& out) {
-  client_call([&] { call_get_since(object_, since, count, out); });
+  call_get_since(object_, since, count, out);
 }
 
 void manager_proxy_t::get_last(uint32_t count, log_entry_list_t& out) {
-  client_call([&] { call_get_last(object_, count, out); });
+  call_get_last(object_, count, out);
+}
+
+void manager_proxy_t::stream_since(uint32_t since, uint32_t count,
+                                   entry_sink_t& sink) {
+  stream_get_since(object_, since, count, sink);
+}
+
+void manager_proxy_t::stream_last(uint32_t count, entry_sink_t& sink) {
+  stream_get_last(object_, count, sink);
 }
 
 bool manager_proxy_t::find_relative(log_entry_t& found, uint32_t from,

@@ -4,7 +4,8 @@
 // qo exceptions (runtime/corba/call.h). Results are written into the
 // caller's list or record only once the reply has arrived, so a failed call
 // leaves them as they were. get_since and get_last read their reply straight
-// into native entries (runtime/log/entry_list_call.h).
+// into native entries; stream_since and stream_last hand each entry to the
+// sink as it is read, never holding the reply (internal/entry_list_call.h).
 //
 // The proxy owns its object reference. A proxy made by logon also owns the
 // remote session object and destroys it when deleted (destroy_on_delete).
@@ -34,6 +35,14 @@ class manager_proxy_t : public manager_if_t {
   void get_since(uint32_t since, uint32_t count,
                  log_entry_list_t& out) override;
   void get_last(uint32_t count, log_entry_list_t& out) override;
+  // The same requests, streamed: `sink` gets the count the reply announces,
+  // then each entry as it is read. An exception from the sink ends the call
+  // and leaves it unchanged (the rest of the reply is dropped with its
+  // connection); a connection lost part-way throws qo::corba::exception_t
+  // after the entries already given.
+  void stream_since(uint32_t since, uint32_t count,
+                    entry_sink_t& sink) override;
+  void stream_last(uint32_t count, entry_sink_t& sink) override;
   bool find_relative(log_entry_t& found, uint32_t from, int32_t p1, int32_t p2,
                      int32_t p3) override;
   bool find_previous(log_entry_t& found, uint32_t from, int32_t p1,

@@ -16,16 +16,17 @@ using qo::pproc::guard_t;
 
 namespace {
 
-// Runs one find on the implementation. The out entry exists in every case,
-// its strings empty unless something was found.
+// Runs one find on the implementation. The out entry goes out in every
+// case; when nothing was found, every field of it is zero and both strings
+// are empty, whatever the implementation left in its record.
 template <typename Call>
 CORBA::Boolean find(qoc::log::entry_t_out found, Call&& call) {
   qoc::log::entry_t_var entry = new qoc::log::entry_t;
   const bool hit = servant_call([&] {
     log_entry_t native;
-    if (!call(native)) return false;
-    to_idl(native, entry.inout());
-    return true;
+    const bool answer = call(native);
+    to_idl(answer ? native : log_entry_t(), entry.inout());
+    return answer;
   });
   found = entry._retn();
   return hit;

@@ -20,9 +20,14 @@ struct fake_resolver_t {
   }
 };
 
-const args_t kClient = {"-ORBoneCallPerConnection", "1",
-                        "-ORBmaxGIOPConnectionPerServer", "1024",
-                        "-ORBgiopMaxMsgSize", "1073741824"};
+const args_t kClient = {"-ORBoneCallPerConnection",
+                        "1",
+                        "-ORBmaxGIOPConnectionPerServer",
+                        "1024",
+                        "-ORBgiopMaxMsgSize",
+                        "1073741824",
+                        "-ORBnativeCharCodeSet",
+                        "ISO-8859-1"};
 
 args_t Join(std::initializer_list<args_t> parts) {
   args_t all;
@@ -31,10 +36,11 @@ args_t Join(std::initializer_list<args_t> parts) {
 }
 
 args_t Build(const std::string& endpoint, bool debug, unsigned threads,
-             fake_resolver_t* resolver = nullptr) {
+             fake_resolver_t* resolver = nullptr,
+             char_codes_t codes = char_codes_t::latin1) {
   fake_resolver_t local;
   fake_resolver_t& r = resolver != nullptr ? *resolver : local;
-  return orb_arguments(endpoint, debug, threads,
+  return orb_arguments(endpoint, debug, threads, codes,
                        [&r](const std::string& name) { return r(name); });
 }
 
@@ -82,6 +88,20 @@ TEST(OrbArgumentsTest, DebugAndThreadSettings) {
   EXPECT_EQ(Join({traced, endpoint, kClient, pool1}),
             Build("iiop://10.1.2.5", true, 1));
   EXPECT_EQ(Join({quiet, kClient, pool1}), Build("", false, 1));
+}
+
+TEST(OrbArgumentsTest, TheNativeCodeSetIsAlwaysNamed) {
+  // Named even for omniORB's default, so that nothing in the environment
+  // or in omniORB's configuration file can change how strings are read.
+  args_t as_sent = kClient;
+  as_sent.back() = "QO-AS-SENT";
+  const args_t endpoint = {"-ORBendPoint", "giop:tcp:10.1.2.5:"};
+  const args_t quiet = {"-ORBtraceLevel", "0"};
+  const args_t per_connection = {"-ORBthreadPerConnectionPolicy", "1"};
+  EXPECT_EQ(Join({quiet, endpoint, kClient, per_connection}),
+            Build("iiop://10.1.2.5", false, 0, nullptr, char_codes_t::latin1));
+  EXPECT_EQ(Join({quiet, endpoint, as_sent, per_connection}),
+            Build("iiop://10.1.2.5", false, 0, nullptr, char_codes_t::as_sent));
 }
 
 TEST(OrbArgumentsTest, NeverMoreThanTheSlotsAvailable) {

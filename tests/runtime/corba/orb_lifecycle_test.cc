@@ -216,6 +216,27 @@ TEST(OrbLifecycleTest, ServantsOutliveTheStop) {
             }));
 }
 
+TEST(OrbLifecycleTest, AnOrbPassingStringsAsSentPublishesNothing) {
+  EXPECT_EQ("", RunInChild([] {
+              report_t r;
+              orb_t::init("iiop://127.0.0.1", false, 1, char_codes_t::as_sent);
+              orb_t::start_instance();
+              probe::probe_t imp;
+              std::string ior;
+              r.equal(
+                  "servant_add: an ORB that passes strings as sent serves no "
+                  "objects",
+                  Thrown([&] { probe::module_t::servant_add(&imp, ior, "k"); }),
+                  "servant_add");
+              r.check(ior.empty(), "no reference handed out");
+              r.equal("servant_remove: key not found",
+                      Thrown([&] { probe::module_t::servant_remove(&imp, 0); }),
+                      "nothing registered");
+              orb_t::destroy();
+              return r.text();
+            }));
+}
+
 // Loops on the nil ORB fail at once. omniORB would also log each such call
 // on standard error, from several threads through localtime(3); the tests
 // turn its logging off.

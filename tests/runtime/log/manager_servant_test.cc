@@ -14,8 +14,10 @@
 #include "gtest/gtest.h"
 #include "runtime/corba/call.h"
 #include "runtime/corba/orb.h"
+#include "runtime/log/log_convert.h"
 #include "runtime/log/log_module.h"
 #include "runtime/log/manager_proxy.h"
+#include "tests/runtime/log/entries.h"
 #include "tests/runtime/log/outcome.h"
 #include "tests/tools/servers.h"
 
@@ -129,6 +131,13 @@ class fake_manager_t : public manager_if_t {
 
 using qo::log::test_support::Outcome;
 
+// An IDL entry, every field, as the tests render native ones.
+std::string Render(const qoc::log::entry_t& entry) {
+  log_entry_t native;
+  to_native(entry, native);
+  return test_support::Render(native);
+}
+
 class LogServantTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -186,6 +195,30 @@ TEST_F(LogServantTest, EntriesAndNumbersCrossFieldByField) {
   EXPECT_TRUE(imp_.log.empty());
 }
 
+TEST_F(LogServantTest, ACollocatedServantsEntriesAreStreamedOneByOne) {
+  imp_.log = {Entry("io\tbus", 3, "line one\nline two", 10),
+              Entry("", -1, "", 11), Entry("x", 1000, "\xe9t\xe9", 12)};
+  test_support::collecting_sink_t sink;
+  proxy_->stream_since(5, 9, sink);
+  EXPECT_EQ(std::vector<int64_t>({5, 9}), imp_.numbers);
+  EXPECT_EQ(std::vector<uint32_t>{3}, sink.begins);
+  EXPECT_EQ(test_support::Render(imp_.log), test_support::Render(sink.entries));
+
+  // What the sink throws leaves the call as it is: a CORBA exception is
+  // neither translated nor taken for a reason to call again.
+  test_support::collecting_sink_t failing;
+  failing.on_entry = [](size_t n) {
+    if (n == 1) throw CORBA::TRANSIENT(0, CORBA::COMPLETED_NO);
+  };
+  EXPECT_EQ("raw|TRANSIENT", Outcome([&] { proxy_->stream_last(3, failing); }));
+  EXPECT_EQ(1u, failing.entries.size());
+  imp_.fail = "errorcode";
+  test_support::collecting_sink_t refused;
+  EXPECT_EQ("errorcode|50% %s|" + std::to_string(0x20000110),
+            Outcome([&] { proxy_->stream_last(3, refused); }));
+  EXPECT_TRUE(refused.begins.empty());
+}
+
 TEST_F(LogServantTest, EmptyAnswersClearTheListAndMissesLeaveTheRecord) {
   log_entry_list_t out = {Entry("stale", 0, "stale", 1)};
   proxy_->get_last(0, out);
@@ -197,11 +230,14 @@ TEST_F(LogServantTest, EmptyAnswersClearTheListAndMissesLeaveTheRecord) {
   EXPECT_FALSE(proxy_->find_previous(found, 1, 2, 3));
   EXPECT_FALSE(proxy_->find_next(found, 1, 2, 3));
   ExpectSame(Entry("kept", 2, "kept", 99), found);
-  // On the wire the miss still carries an entry, with empty strings.
+  // The miss still carries an entry, every field of it zero, even right
+  // after a hit whose entry the allocator may hand out again.
+  imp_.log = {Entry("hit", 3, "hit", 77)};
   qoc::log::entry_t_var entry;
+  EXPECT_TRUE(stub()->find_next(entry, 1, 2, 3));
+  imp_.log.clear();
   EXPECT_FALSE(stub()->find_next(entry, 1, 2, 3));
-  EXPECT_STREQ("", entry->s_who.in());
-  EXPECT_STREQ("", entry->s_what.in());
+  EXPECT_EQ("|0|0||0.0.0.0.0.0.0.|0", Render(entry.in()));
 }
 
 TEST_F(LogServantTest, FailuresKeepTheirCodeAndTextAndLeaveResultsAlone) {
