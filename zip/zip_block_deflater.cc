@@ -17,13 +17,69 @@ namespace zr = zip_records;
 
 namespace {
 
-// zlib's memory comes zeroed: a stream's output then depends on nothing but
-// its input, whichever worker runs it and whatever its heap held before.
-voidpf ZeroedAlloc(voidpf /*opaque*/, uInt items, uInt size) {
-  return std::calloc(items, size);
-}
+// The memory of the zlib streams one worker thread runs, kept for the
+// thread's life: a new stream per block then costs no trip to the system.
+// Blocks are handed out zeroed, so that a stream's output depends on
+// nothing but its input, whichever worker runs it and whatever it ran
+// before.
+class ZlibArena {
+ public:
+  ZlibArena() = default;
+  ZlibArena(const ZlibArena&) = delete;
+  ZlibArena& operator=(const ZlibArena&) = delete;
+  ~ZlibArena() {
+    for (const Block& block : m_blocks) std::free(block.address);
+  }
 
-void FreeBlock(voidpf /*opaque*/, voidpf address) { std::free(address); }
+  // zlib's allocation functions; `opaque` is the arena.
+  static voidpf Alloc(voidpf opaque, uInt items, uInt size) {
+    const size_t bytes = static_cast<size_t>(items) * size;
+    if (size != 0 && bytes / size != items) return Z_NULL;
+    return static_cast<ZlibArena*>(opaque)->Get(bytes);
+  }
+  static void Free(voidpf opaque, voidpf address) {
+    static_cast<ZlibArena*>(opaque)->Put(address);
+  }
+
+ private:
+  struct Block {
+    void* address;
+    size_t size;
+    bool used;
+  };
+
+  void* Get(size_t size) {
+    for (Block& block : m_blocks) {
+      if (!block.used && block.size == size) {
+        std::memset(block.address, 0, size);
+        block.used = true;
+        return block.address;
+      }
+    }
+    void* address = std::calloc(1, size);
+    if (address == nullptr) return Z_NULL;
+    try {
+      m_blocks.push_back({address, size, true});
+    } catch (...) {  // no exception may cross zlib's C frames
+      std::free(address);
+      return Z_NULL;
+    }
+    return address;
+  }
+
+  void Put(void* address) {
+    for (Block& block : m_blocks) {
+      if (block.address == address) {
+        block.used = false;
+        return;
+      }
+    }
+  }
+
+  std::vector<Block> m_blocks;
+};
+
+thread_local ZlibArena t_arena;
 
 }  // namespace
 
@@ -66,8 +122,8 @@ class CZipBlockDeflater::Block : public CZipPoolTask {
     const size_t bound = zr::DeflateBound(m_uDataLen) + zr::kSyncFlushBound;
     if (m_out.size() < bound) m_out.resize(bound);
 
-    Korvel::CDeflateStream stream(ZeroedAlloc, FreeBlock);
-    int result = stream.Init(m_iLevel, nullptr);
+    Korvel::CDeflateStream stream(ZlibArena::Alloc, ZlibArena::Free);
+    int result = stream.Init(m_iLevel, &t_arena);
     if (result != Z_OK) return result;
     z_stream& s = stream.Get();
     if (m_uDictLen > 0) {
