@@ -9,9 +9,11 @@
 //   3. `pigz -6 -p W` to a gzip file (another format: only its speed counts);
 //   4. CZipDeflatedEntry::Compress into a file, then Open, AddDeflated and
 //      Close: compression ahead of the archive, and assembly alone.
-// It prints the medians in MB/s (10^6 bytes per second) and the ratios, the
-// size of the entry's data against zlib's level 6 over the whole file in one
-// stream, the load average before and after, and the peak memory of both
+// It prints the medians in MB/s (10^6 bytes per second) and the ratios; the
+// CPU seconds of each, whose ratio tells what an idle machine would show
+// when other work shares the cores; the size of the entry's data against
+// zlib's level 6 over the whole file in one stream; the load average before
+// and after; and the peak memory of both
 // parallel paths for 64 and 256 MiB sources: fresh children, each compared
 // with a child that only starts its pool.
 //
@@ -21,6 +23,7 @@
 // 1% of zlib level 6, no memory growth from 64 to 256 MiB. Exit status 0
 // when all are met, 3 when one is not.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -54,8 +57,19 @@ uint64_t FileSize(const std::string& path) {
   return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
+// CPU seconds (user and system) of this process and its threads, or of its
+// children waited for so far.
+double CpuSeconds(int who) {
+  struct rusage usage;
+  getrusage(who, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) /
+             1e6;
+}
+
 struct ParallelResult {
   double add_seconds = 0;
+  double add_cpu = 0;        // the workers' and the driving thread's
   double total_seconds = 0;  // Open + AddFileParallel + Close (fsync)
 };
 
@@ -66,7 +80,9 @@ ParallelResult RunParallel(CZipCompressionPool& pool, const std::string& src,
   CZipArchive zip;
   zip.Open(archive, CZipArchive::zipCreate, 0);
   const double t1 = Now();
+  const double c1 = CpuSeconds(RUSAGE_SELF);
   zip.AddFileParallel(src, "log.txt", -1, pool);
+  r.add_cpu = CpuSeconds(RUSAGE_SELF) - c1;
   const double t2 = Now();
   zip.Close();
   r.add_seconds = t2 - t1;
@@ -97,17 +113,23 @@ AheadResult RunAhead(CZipCompressionPool& pool, const std::string& src,
   return r;
 }
 
-// Runs a command in `dir` (standard output to `output` if given) and
-// returns its seconds; exits when it fails.
-double RunTool(const std::vector<std::string>& argv, const std::string& dir,
-               const std::string& output = std::string()) {
+struct ToolResult {
+  double seconds = 0;
+  double cpu = 0;
+};
+
+// Runs a command in `dir` (standard output to `output` if given); exits
+// when it fails.
+ToolResult RunTool(const std::vector<std::string>& argv, const std::string& dir,
+                   const std::string& output = std::string()) {
+  const double c0 = CpuSeconds(RUSAGE_CHILDREN);
   bench::ChildResult child = bench::RunChild(argv, dir, output);
   if (child.status != 0) {
     std::fprintf(stderr, "%s failed with status %d (package %s?)\n",
                  argv[0].c_str(), child.status, argv[0].c_str());
     std::exit(1);
   }
-  return child.seconds;
+  return {child.seconds, CpuSeconds(RUSAGE_CHILDREN) - c0};
 }
 
 // Bytes of zlib's raw deflate at level 6 over the whole file in one stream.
@@ -273,13 +295,13 @@ int main(int argc, char** argv) {
 
   CZipCompressionPool pool(workers);
   std::vector<double> t_add, t_total, t_zip, t_pigz, t_ahead, t_assemble;
-  std::vector<double> q_zip, q_pigz;
+  std::vector<double> q_zip, q_pigz, c_add, c_zip, c_pigz;
   uint32_t data_size = 0;
   for (int run = 0; run < runs; ++run) {
     // The order turns from run to run, so that load hits each tool alike.
     ParallelResult p;
     AheadResult a;
-    double zs = 0, gs = 0;
+    ToolResult zr, gr;
     for (int step = 0; step < 4; ++step) {
       switch ((run + step) % 4) {
         case 0:
@@ -287,10 +309,10 @@ int main(int argc, char** argv) {
           break;
         case 1:
           std::remove(infozip.c_str());  // zip would update an archive
-          zs = RunTool({"zip", "-6", "-q", "infozip.zip", "log64.txt"}, dir);
+          zr = RunTool({"zip", "-6", "-q", "infozip.zip", "log64.txt"}, dir);
           break;
         case 2:
-          gs = RunTool({"pigz", "-6", "-p", w, "-c", "log64.txt"}, dir, pigz);
+          gr = RunTool({"pigz", "-6", "-p", w, "-c", "log64.txt"}, dir, pigz);
           break;
         default:
           a = RunAhead(pool, src64, deflated, ahead_archive);
@@ -299,8 +321,12 @@ int main(int argc, char** argv) {
     }
     t_add.push_back(p.add_seconds);
     t_total.push_back(p.total_seconds);
+    const double zs = zr.seconds, gs = gr.seconds;
     t_zip.push_back(zs);
     t_pigz.push_back(gs);
+    c_add.push_back(p.add_cpu);
+    c_zip.push_back(zr.cpu);
+    c_pigz.push_back(gr.cpu);
     t_ahead.push_back(a.compress_seconds);
     t_assemble.push_back(a.assemble_seconds);
     q_zip.push_back(zs / p.add_seconds);
@@ -347,6 +373,14 @@ int main(int argc, char** argv) {
       "  AddFileParallel / pigz     = %.3f; median of the per-run ratios "
       "%.3f\n",
       r_pigz, Median(q_pigz));
+  // Wall time on a busy machine follows each program's share of the cores;
+  // CPU time does not, so it tells what an idle machine would show.
+  std::printf(
+      "  CPU seconds (medians): AddFileParallel %.2f, zip -6 %.2f, pigz "
+      "%.2f\n  idle-machine estimate: zip -6 CPU / (AddFileParallel CPU / %d) "
+      "= %.3f\n",
+      Median(c_add), Median(c_zip), Median(c_pigz), workers,
+      Median(c_zip) / (Median(c_add) / workers));
   std::printf(
       "  data %u bytes / zlib level 6 %llu bytes = %.4f (bar %.2f: %s)\n",
       data_size, static_cast<unsigned long long>(zlib_size), r_size, kSizeBar,
