@@ -126,13 +126,13 @@ class CZipArchive {
 
   // Adds an entry compressed beforehand (CZipDeflatedEntry::Compress) by
   // copying its data from `deflated_path`; `name` empty: derived from the
-  // record's source path. Writes exactly the entry AddFileParallel writes
-  // for that source and level, whatever this archive's compression method.
-  // False when no entry could be opened (as AddFile). Throws CZipException:
-  // errno causes when the compressed file cannot be read (its path); 101
-  // when it does not hold the record's compressed size, or the record is
-  // inconsistent (its path); 111 and 112 as AddFile, before anything of the
-  // entry is written. An entry that fails part-way is cut off again.
+  // record's source path. Writes byte for byte the entry AddFileParallel
+  // writes for that source and level; the record's method is kept even in
+  // an archive set to store. False when no entry could be opened (as AddFile).
+  // Throws CZipException: errno causes when the compressed file cannot be read
+  // (its path); 101 when it does not hold the record's compressed size, or the
+  // record is inconsistent (its path); 111 and 112 as AddFile, before anything
+  // of the entry is written. An entry that fails part-way is cut off again.
   bool AddDeflated(const CZipDeflatedEntry& entry,
                    const std::string& deflated_path, const std::string& name);
 
