@@ -8,7 +8,7 @@ packages=(
   zlib1g-dev libssl-dev nlohmann-json3-dev
   omniidl libomniorb4-dev
   googletest libgtest-dev
-  unzip p7zip-full zip python3
+  unzip p7zip-full zip pigz python3
   procps iproute2
 )
 

@@ -3,8 +3,12 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <vector>
+
+#include "zip/zip_block_deflater.h"
 
 namespace zr = zip_records;
 
@@ -15,17 +19,6 @@ std::string TrimTrailingSeparators(std::string path) {
     path.pop_back();
   }
   return path;
-}
-
-// The name derived from a path when the caller gives none: the whole path
-// without a leading slash, or only its last component.
-std::string PredictName(const std::string& path, bool full_path) {
-  if (!full_path) {
-    size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-  }
-  size_t start = path.find_first_not_of("/\\");
-  return start == std::string::npos ? std::string() : path.substr(start);
 }
 
 }  // namespace
@@ -90,9 +83,10 @@ bool CZipArchive::AddFile(CZipAddRequest& request) {
   CZipFileHeader templ;
   templ.SetSystemCompatibility(zr::kSystemUnix);
   templ.SetSystemAttributes(attributes);
-  templ.SetFileName(request.m_szFileNameInZip.empty()
-                        ? PredictName(path, request.m_bFullPath)
-                        : request.m_szFileNameInZip);
+  templ.SetFileName(
+      request.m_szFileNameInZip.empty()
+          ? CZipFileHeader::PredictFileName(path, request.m_bFullPath)
+          : request.m_szFileNameInZip);
   templ.SetTime(mtime);
 
   // A directory: an entry without data.
@@ -153,13 +147,10 @@ bool CZipArchive::CanOpenEntry() const {
   return m_centralDir.GetCount() < m_uMaxEntries;
 }
 
-void CZipArchive::CheckEntryFits(const CZipFileHeader& templ,
-                                 uint64_t declared) const {
+void CZipArchive::CheckEntryFits(const CZipFileHeader& templ, uint64_t declared,
+                                 uint64_t data_bound) const {
   const uint64_t start = m_centralDir.GetNextEntryOffset();
   const uint64_t data_start = start + templ.GetLocalSize();
-  const uint64_t data_bound = templ.m_uMethod == CZipCompressor::methodDeflate
-                                  ? zr::DeflateBound(declared)
-                                  : declared;
   const uint64_t central =
       m_centralDir.GetCentralSize() + templ.GetCentralSize();
   if (declared > m_uMax32 || start > m_uMax32 ||
@@ -184,6 +175,24 @@ bool CZipArchive::OpenEntry(CZipFileHeader& templ, int level,
     templ.SetTime(time(nullptr));
   }
 
+  PrepareEntry(templ, level, m_uCompressionMethod);
+  if (!SelectCompressor(templ.m_uMethod)) return false;
+  const uint64_t declared = templ.IsDirectory() ? 0 : templ.m_uLocalUncomprSize;
+  const uint64_t bound = templ.m_uMethod == CZipCompressor::methodDeflate
+                             ? zr::DeflateBound(declared)
+                             : declared;
+  CZipFileHeader* header = WriteEntryHeader(templ, level, declared, bound);
+  m_uEntryDataStart =
+      static_cast<uint64_t>(header->m_uOffset) + header->GetLocalHeaderSize();
+  m_uEntryDeclared = declared;
+  m_uEntryBytesIn = 0;
+  m_pCompressor->BeginCompression(level, header);
+  m_iFileOpened = entryCompressing;
+  return true;
+}
+
+void CZipArchive::PrepareEntry(CZipFileHeader& templ, int& level,
+                               uint16_t method) const {
   const bool directory = templ.IsDirectory();
   std::string name = templ.GetFileName();
   if (directory &&
@@ -197,7 +206,6 @@ bool CZipArchive::OpenEntry(CZipFileHeader& templ, int level,
   }
 
   if (level < -1 || level > 9) level = -1;
-  uint16_t method = m_uCompressionMethod;
   if (level == 0) method = CZipCompressor::methodStore;
   if (method == CZipCompressor::methodStore) level = 0;
   if (directory) {
@@ -205,7 +213,11 @@ bool CZipArchive::OpenEntry(CZipFileHeader& templ, int level,
     method = CZipCompressor::methodStore;
   }
   templ.m_uMethod = method;
+}
 
+CZipFileHeader* CZipArchive::WriteEntryHeader(const CZipFileHeader& templ,
+                                              int level, uint64_t declared,
+                                              uint64_t data_bound) {
   // Everything that could refuse the entry is checked before any byte of it
   // is written, so the archive stays closable with the entries before it.
   if (templ.GetEncodedNameLength() > zr::kMaxFieldLength ||
@@ -213,24 +225,121 @@ bool CZipArchive::OpenEntry(CZipFileHeader& templ, int level,
       templ.m_aCentralExtraData.GetTotalSize() > zr::kMaxFieldLength) {
     ThrowError(CZipException::tooLongData);
   }
-  const uint64_t declared = directory ? 0 : templ.m_uLocalUncomprSize;
-  CheckEntryFits(templ, declared);
+  CheckEntryFits(templ, declared, data_bound);
 
-  if (!SelectCompressor(method)) return false;
-
-  CZipFileHeader* header = m_centralDir.AddEntry(templ, replace_index, level);
+  CZipFileHeader* header = m_centralDir.AddEntry(templ, kNoIndex, level);
   try {
     header->WriteLocalHeader(m_storage);
   } catch (...) {
     m_centralDir.RemoveLastEntry();
     throw;
   }
-  m_uEntryDataStart =
+  return header;
+}
+
+void CZipArchive::FinishEntry(uint32_t crc, uint64_t compressed,
+                              uint64_t uncompressed) {
+  CZipFileHeader* header = m_centralDir.GetOpenedFile();
+  header->m_uCrc32 = crc;
+  header->m_uComprSize = static_cast<uint32_t>(compressed);
+  header->m_uUncomprSize = static_cast<uint32_t>(uncompressed);
+  m_centralDir.CloseEntry();
+}
+
+bool CZipArchive::AddFileParallel(const std::string& path,
+                                  const std::string& name, int level,
+                                  CZipCompressionPool& pool) {
+  const std::string source_path = TrimTrailingSeparators(path);
+  if (source_path.empty()) return false;
+  if (m_uCompressionMethod == CZipCompressor::methodStore) level = 0;
+  const CZipDeflatedEntry entry =
+      CZipDeflatedEntry::Describe(source_path, level, GetArchivePath());
+  if (entry.m_uMethod == CZipCompressor::methodStore) {
+    return AddFile(path, name, level);
+  }
+
+  CZipFile source;
+  source.Open(source_path, CZipFile::ModeRead | CZipFile::ShareDenyNone, true);
+  const uint64_t length = source.GetLength();
+  if (!CanOpenEntry()) return false;
+  if (length > m_uMax32) ThrowError(CZipException::tooBigSize);
+  CZipFileHeader templ;
+  entry.FillTemplate(templ, name);
+  templ.m_uLocalUncomprSize = static_cast<uint32_t>(length);
+  int entry_level = entry.m_iLevel;
+  PrepareEntry(templ, entry_level, CZipCompressor::methodDeflate);
+  const CZipFileHeader* header = WriteEntryHeader(
+      templ, entry_level, length, zr::BlockedDeflateBound(length));
+  const uint64_t data_start =
       static_cast<uint64_t>(header->m_uOffset) + header->GetLocalHeaderSize();
-  m_uEntryDeclared = declared;
-  m_uEntryBytesIn = 0;
-  m_pCompressor->BeginCompression(level, header);
-  m_iFileOpened = entryCompressing;
+  try {
+    CZipBlockDeflater deflater(pool, entry_level, GetArchivePath());
+    uint64_t written = 0;
+    // The source may have grown since its length was checked.
+    deflater.Run(source, [&](const unsigned char* data, uint32_t size,
+                             uint64_t bytes_in) {
+      if (bytes_in > m_uMax32 || data_start + written + size > m_uMax32) {
+        ThrowError(CZipException::tooBigSize);
+      }
+      m_storage.Write(data, size, false);
+      written += size;
+    });
+    FinishEntry(deflater.GetCrc(), deflater.GetBytesOut(),
+                deflater.GetBytesIn());
+  } catch (...) {
+    m_centralDir.AbandonEntry();
+    throw;
+  }
+  source.Close();
+  return true;
+}
+
+bool CZipArchive::AddDeflated(const CZipDeflatedEntry& entry,
+                              const std::string& deflated_path,
+                              const std::string& name) {
+  CZipFileHeader templ;
+  entry.FillTemplate(templ, name);
+  if (entry.IsDirectory()) {
+    if (!OpenEntry(templ, 0, nullptr, kNoIndex)) return false;
+    CloseEntry();
+    return true;
+  }
+
+  CZipFile data;
+  data.Open(deflated_path, CZipFile::ModeRead | CZipFile::ShareDenyNone, true);
+  const bool stored = entry.m_uMethod == CZipCompressor::methodStore;
+  const bool consistent =
+      stored ? entry.m_iLevel == 0 && entry.m_uComprSize == entry.m_uUncomprSize
+             : entry.m_uMethod == CZipCompressor::methodDeflate &&
+                   entry.m_iLevel != 0;
+  if (!consistent || data.GetLength() != entry.m_uComprSize) {
+    CZipException::Throw(CZipException::badZipFile, deflated_path.c_str());
+  }
+  if (!CanOpenEntry()) return false;
+  templ.m_uLocalUncomprSize = entry.m_uUncomprSize;
+  if (stored) templ.m_uLocalComprSize = entry.m_uComprSize;
+  int level = entry.m_iLevel;
+  PrepareEntry(templ, level, entry.m_uMethod);
+  WriteEntryHeader(templ, level, entry.m_uUncomprSize, entry.m_uComprSize);
+  try {
+    std::vector<unsigned char> buffer(kDefaultBufferSize);
+    uint32_t left = entry.m_uComprSize;
+    while (left > 0) {
+      const uint32_t n = data.Read(
+          buffer.data(), std::min<uint32_t>(left, kDefaultBufferSize));
+      // Shorter than it was a moment ago: not the file the record describes.
+      if (n == 0) {
+        CZipException::Throw(CZipException::badZipFile, deflated_path.c_str());
+      }
+      m_storage.Write(buffer.data(), n, false);
+      left -= n;
+    }
+    FinishEntry(entry.m_uCrc32, entry.m_uComprSize, entry.m_uUncomprSize);
+  } catch (...) {
+    m_centralDir.AbandonEntry();
+    throw;
+  }
+  data.Close();
   return true;
 }
 

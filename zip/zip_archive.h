@@ -9,6 +9,13 @@
 //   zip.Open(name, CZipArchive::OpenCreate, 0);
 //   zip.AddFile(path, path, -1, CZipAddRequest::AddFlagDefault, 65536);
 //   zip.Close(0, false);
+//
+// Two more ways in compress an entry's data on the workers of a
+// CZipCompressionPool: AddFileParallel while the archive is open, or
+// CZipDeflatedEntry::Compress before it exists and AddDeflated later. For
+// the same source and level both write the same bytes.
+//
+// An archive object is used by one thread at a time.
 #ifndef KRTLOGS_ZIP_ZIP_ARCHIVE_H_
 #define KRTLOGS_ZIP_ZIP_ARCHIVE_H_
 
@@ -19,11 +26,14 @@
 
 #include "zip/zip_central_dir.h"
 #include "zip/zip_compressor.h"
+#include "zip/zip_deflated_entry.h"
 #include "zip/zip_exception.h"
 #include "zip/zip_file.h"
 #include "zip/zip_file_header.h"
 #include "zip/zip_records.h"
 #include "zip/zip_storage.h"
+
+class CZipCompressionPool;
 
 // The parameters of one AddFile call.
 struct CZipAddRequest {
@@ -102,6 +112,30 @@ class CZipArchive {
   // (false), as this system reads sources only from paths.
   bool AddFile(CZipAddRequest& request);
 
+  // Adds the file at `path` as `name` like AddFile with the default add
+  // flags (the same name, time, attributes, method and flag word), its data
+  // deflated in blocks on `pool` (zip/zip_block_deflater.h): the data bytes
+  // differ from AddFile's once the source is larger than one block, and
+  // never depend on the number of workers. Entries AddFile would store
+  // (level 0, sources of at most 4 bytes, directories, a stored archive)
+  // are written by AddFile. Results and refusals as AddFile's; an entry
+  // that fails after its header was written is cut off again, so that the
+  // archive still closes with the entries before it.
+  bool AddFileParallel(const std::string& path, const std::string& name,
+                       int level, CZipCompressionPool& pool);
+
+  // Adds an entry compressed beforehand (CZipDeflatedEntry::Compress) by
+  // copying its data from `deflated_path`; `name` empty: derived from the
+  // record's source path. Writes byte for byte the entry AddFileParallel
+  // writes for that source and level; the record's method is kept even in
+  // an archive set to store. False when no entry could be opened (as AddFile).
+  // Throws CZipException: errno causes when the compressed file cannot be read
+  // (its path); 101 when it does not hold the record's compressed size, or the
+  // record is inconsistent (its path); 111 and 112 as AddFile, before anything
+  // of the entry is written. An entry that fails part-way is cut off again.
+  bool AddDeflated(const CZipDeflatedEntry& entry,
+                   const std::string& deflated_path, const std::string& name);
+
   // Writes the central directory and closes the file; returns its path, or
   // an empty string when the archive is not open. Mode afAfterException (or
   // any non-zero mode) closes without writing anything further. With
@@ -142,19 +176,35 @@ class CZipArchive {
 
  private:
   bool CanOpenEntry() const;
-  // Cause 112 unless an entry of `declared` bytes with the given header fits
-  // below m_uMax32 everywhere: its offset, its sizes, the end of its data
-  // and the central directory.
-  void CheckEntryFits(const CZipFileHeader& templ, uint64_t declared) const;
+  // The stored name (a directory's ends with "/", an empty one becomes
+  // "file<count>"), level and method of a new entry; `method` is the
+  // archive's or the caller's choice.
+  void PrepareEntry(CZipFileHeader& templ, int& level, uint16_t method) const;
+  // Cause 112 unless an entry of `declared` bytes, at most `data_bound` of
+  // data, with the given header fits below m_uMax32 everywhere: its offset,
+  // its sizes, the end of its data and the central directory.
+  void CheckEntryFits(const CZipFileHeader& templ, uint64_t declared,
+                      uint64_t data_bound) const;
+  // Checks the name lengths (111) and CheckEntryFits, then adds the entry
+  // and writes its local header. Nothing of the entry is written when it
+  // throws.
+  CZipFileHeader* WriteEntryHeader(const CZipFileHeader& templ, int level,
+                                   uint64_t declared, uint64_t data_bound);
+  // For entries whose data went straight to the storage: sets the final
+  // CRC and sizes and patches the local header.
+  void FinishEntry(uint32_t crc, uint64_t compressed, uint64_t uncompressed);
   [[noreturn]] void ThrowError(int cause) const;
 
-  bool m_bRemoveDriveLetter = true;
-  bool m_bExhaustiveRead = false;
-  bool m_bCaseSensitive = true;
+  // Settings of features this system does not use (names derived from
+  // paths with drive letters, reading archives, name comparison), kept so
+  // that the writer's state is complete.
+  [[maybe_unused]] bool m_bRemoveDriveLetter = true;
+  [[maybe_unused]] bool m_bExhaustiveRead = false;
+  [[maybe_unused]] bool m_bCaseSensitive = true;
   CZipStorage m_storage;
   CZipCentralDir m_centralDir;
   int m_iFileOpened = entryNone;
-  bool m_bAutoFlush = false;
+  [[maybe_unused]] bool m_bAutoFlush = false;  // stays off
   uint8_t m_iArchiveSystCompatib = zip_records::kSystemUnix;
   std::unique_ptr<CZipCompressor> m_pCompressor;
   uint16_t m_uCompressionMethod = CZipCompressor::methodDeflate;

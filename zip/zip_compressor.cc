@@ -24,6 +24,10 @@ CZipCompressor* CZipCompressor::CreateCompressor(uint16_t method,
 }
 
 int CZipCompressor::MapZlibError(int zlib_result) const {
+  return ZlibCause(zlib_result);
+}
+
+int CZipCompressor::ZlibCause(int zlib_result) {
   switch (zlib_result) {
     case Z_OK:
     case Z_NEED_DICT:

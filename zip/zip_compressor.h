@@ -35,6 +35,10 @@ class CZipCompressor {
     uint32_t m_iBufferSize = kDefaultBufferSize;
   };
 
+  // The CZipException cause of a zlib result (Z_OK gives 100, Z_NEED_DICT
+  // 501; neither is ever thrown).
+  static int ZlibCause(int zlib_result);
+
   // A new Korvel::CDeflateCompressor for methods 0 and 8, else null.
   static CZipCompressor* CreateCompressor(uint16_t method,
                                           CZipStorage* storage);

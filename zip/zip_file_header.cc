@@ -238,6 +238,16 @@ void CZipFileHeader::SetSystemAttributes(uint32_t attributes) {
   if (S_ISDIR(attributes & S_IFMT)) m_uExternalAttr |= 0x10;
 }
 
+std::string CZipFileHeader::PredictFileName(const std::string& path,
+                                            bool full_path) {
+  if (!full_path) {
+    size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+  }
+  size_t start = path.find_first_not_of("/\\");
+  return start == std::string::npos ? std::string() : path.substr(start);
+}
+
 void CZipFileHeader::SetFileName(const std::string& name) {
   m_fileName = name;
   m_fileNameBuffer.Release();

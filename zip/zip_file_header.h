@@ -73,6 +73,11 @@ class CZipFileHeader {
   uint32_t GetSystemAttributes() const { return m_uExternalAttr >> 16; }
   uint32_t GetExternalAttributes() const { return m_uExternalAttr; }
 
+  // The name derived from a source path when a caller gives none: the whole
+  // path without leading slashes, or with `full_path` false only its last
+  // component.
+  static std::string PredictFileName(const std::string& path, bool full_path);
+
   void SetFileName(const std::string& name);
   const std::string& GetFileName() const { return m_fileName; }
   void SetComment(const std::string& comment);

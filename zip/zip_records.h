@@ -169,6 +169,34 @@ constexpr uint64_t DeflateBound(uint64_t n) {
   return n + (n >> 12) + (n >> 14) + (n >> 25) + 13;
 }
 
+// ---------------------------------------------------------------------------
+// Blocked deflate: one raw deflate stream made of blocks compressed apart.
+// Each block is compressed with the input before it as its preset
+// dictionary, so that it may refer back as far as deflate ever does.
+
+// Deflate's largest back-reference distance: the preset dictionary of a block.
+constexpr uint32_t kDeflateWindowSize = 32 * 1024;
+
+// The input of one block.
+constexpr uint32_t kDeflateBlockSize = 128 * 1024;
+static_assert(kDeflateBlockSize >= kDeflateWindowSize,
+              "a block's dictionary is the tail of the block before it");
+
+// A sync flush ends every block but the last on a byte boundary with an
+// empty stored block.
+constexpr uint32_t kSyncFlushBound =
+    2 +  // up to 7 bits left over, 3 header bits, padding to the byte
+    2 +  // LEN = 0
+    2;   // NLEN = 0xFFFF
+
+// Upper bound of a blocked stream of `n` bytes: every full block with its
+// sync flush, then the last, shorter (possibly empty) one.
+constexpr uint64_t BlockedDeflateBound(uint64_t n) {
+  return (n / kDeflateBlockSize) *
+             (DeflateBound(kDeflateBlockSize) + kSyncFlushBound) +
+         DeflateBound(n % kDeflateBlockSize);
+}
+
 }  // namespace zip_records
 
 #endif  // KRTLOGS_ZIP_ZIP_RECORDS_H_

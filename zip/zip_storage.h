@@ -73,7 +73,8 @@ class CZipStorage {
   uint16_t m_uCurrentVolume = kNoVolume;
   uint32_t m_uBytesBeforeZip = 0;
   int m_iWriteBufferSize = kDefaultWriteBufferSize;
-  int m_iLocateBufferSize = kDefaultLocateBufferSize;  // reading only
+  [[maybe_unused]] int m_iLocateBufferSize =
+      kDefaultLocateBufferSize;  // reading only
   uint32_t m_state = 0;
   std::string m_szArchiveName;
   CZipFile m_internalfile;
