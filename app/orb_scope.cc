@@ -24,7 +24,11 @@ COrbScope::COrbScope() {
   // CORBA exceptions of the ORB's start (a port taken, a bad option) leave
   // as qo::corba::exception_t with a readable text.
   qo::corba::generic_call([&] {
-    qo::corba::orb_t::init(kEndpointPrefix + host, kOrbDebug, kOrbThreads);
+    // Units send their text in their own code set (Latin-1, UTF-8 or none
+    // declared); the tool takes the bytes as they come and writes them
+    // unchanged, so no unit's log is refused for a character.
+    qo::corba::orb_t::init(kEndpointPrefix + host, kOrbDebug, kOrbThreads,
+                           qo::corba::char_codes_t::as_sent);
     try {
       qo::corba::orb_t::start_instance();
     } catch (...) {

@@ -21,11 +21,13 @@ namespace {
 using testing_support::RunInChild;
 
 // The address in the references the scope's ORB hands out.
+// The tool's ORB serves nothing, so the reference is made without a servant.
 std::string PublishedHost() {
-  probe::probe_t imp;
-  std::string ior;
-  probe::module_t::servant_add(&imp, ior, "");
-  probe::module_t::servant_remove(&imp, false);
+  qo::corba::orb_t& orb = qo::corba::orb_t::get();
+  CORBA::Object_var object =
+      orb.root_poa()->create_reference("IDL:qoc/log/manager_i:1.0");
+  CORBA::String_var text = orb.orb()->object_to_string(object);
+  std::string ior = text.in();
   std::string host;
   uint16_t port = 0;
   probe::ior_address(ior, host, port);
