@@ -259,8 +259,8 @@ bool CKRTLogExtractor::FindAllKRTs() {
   }
   if (!SearchEnded() && !last.empty()) {
     if (!stable) {
-      diagnostics_ << "krtlogs: the units published kept changing; taking "
-                      "the "
+      diagnostics_ << "krtlogs: the units published did not settle in two "
+                      "scans; taking the "
                    << last.size() << " of the last scan" << std::endl;
     }
     for (const std::string& key : last) {

@@ -84,8 +84,9 @@ class CKRTLogExtractor {
   bool FindKRT(std::string address);
   bool FindKRTs(int count);
   // Every unit published: scans until a scan finds at least one unit and
-  // the same set as the scan before, and takes that set. False when no
-  // unit was found.
+  // the same set as the scan before, and takes that set (after ten scans
+  // without that, the last scan's). False when no unit was found or the
+  // repository failed.
   bool FindAllKRTs();
   const SDiscovery& discovery() const { return discovery_; }
 

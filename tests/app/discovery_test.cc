@@ -409,8 +409,8 @@ TEST_F(DiscoveryTest, AllTakesTheFirstStableSet) {
        10,
        {"10.1.2.1", "10.1.2.2", "10.1.2.3", "10.1.2.4", "10.1.2.5", "10.1.2.6",
         "10.1.2.7", "10.1.2.8", "10.1.2.9", "10.1.2.10"},
-       {"krtlogs: the units published kept changing; taking the 10 of the "
-        "last scan"}},
+       {"krtlogs: the units published did not settle in two scans; taking "
+        "the 10 of the last scan"}},
       // A key the repository lists twice is one unit.
       {{{"10.1.2.4", 1}, {"10.1.2.4", 1}}, nullptr, 2, {"10.1.2.4"}, {}},
   };
