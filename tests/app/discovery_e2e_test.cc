@@ -91,34 +91,5 @@ TEST_F(E2eTest, ARepositoryThatNeverAnswersEndsDiscoveryInTime) {
   EXPECT_GT(listener.accepted(), 0u);
 }
 
-TEST_F(E2eTest, FailedDiscoveriesSayWhy) {
-  StartUnits({"--units", "1", "--entries", "10"});
-  auto few = Krtlogs({"-n", "2"});
-  EXPECT_EQ(255, few.status);
-  EXPECT_NE(
-      std::string::npos,
-      few.err.find("krtlogs: found 1 of 2 units asked for: KRT1 (10.1.2.1)\n"))
-      << few.err;
-  auto missing = Krtlogs({"-s", "10.1.2.99"});
-  EXPECT_EQ(255, missing.status);
-  EXPECT_NE(std::string::npos,
-            missing.err.find("krtlogs: no unit is published under the key "
-                             "\"10.1.2.99/log_man_v1\"\n"))
-      << missing.err;
-  StopRepository();
-  auto none = Krtlogs({"-s", "10.1.2.1"});
-  EXPECT_EQ(Strings({"Searching for single KRT at 10.1.2.1", "done",
-                     "Searching for Velto Keys",
-                     "Failed to find KRT at 10.1.2.1", "done"}),
-            Lines(none.out));
-  EXPECT_EQ(255, none.status);
-  EXPECT_NE(std::string::npos,
-            none.err.find("krtlogs: Velto repository: keys_get: cannot "
-                          "connect (refused or unreachable) [TRANSIENT "
-                          "(TRANSIENT_ConnectFailed, completed = NO)]\n"))
-      << none.err;
-  StartRepository();
-}
-
 }  // namespace
 }  // namespace krtlogs_test
