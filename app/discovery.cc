@@ -1,19 +1,27 @@
 // Discovery: polls the repository for the keys units publish and records
-// the units found, sorted by address.
+// the units found, sorted by address. Every way a discovery can fail ends
+// in a false result with the reason on the diagnostics stream: a
+// repository that cannot be reached or never answers, one that raises an
+// error, or too few units.
 #include <unistd.h>
 
 #include <cstdlib>
 #include <ostream>
 #include <set>
+#include <vector>
 
 #include "app/krt_log_extractor.h"
+#include "app/reasons.h"
 #include "app/text_escape.h"
+#include "runtime/error/exception.h"
 
 namespace {
 
 using qo::log::kManagerKeySuffix;
 const std::string kSearchPattern = std::string("*") + kManagerKeySuffix;
 constexpr int kScans = 10;
+constexpr uint32_t kMillisecondsPerSecond = 1000;
+const char kRepositorySubject[] = "Velto repository";
 
 // The address part of a unit's key; false for keys without the suffix.
 bool AddressText(const std::string& key, std::string& text) {
@@ -35,6 +43,25 @@ bool ReadNumber(const char*& p, uint32_t& value) {
   return true;
 }
 
+// The unit keys of one scan, each once, in the order the repository gave.
+std::vector<std::string> UnitKeys(const std::list<std::string>& keys) {
+  std::vector<std::string> unique;
+  std::set<std::string> seen;
+  std::string text;
+  for (const std::string& key : keys) {
+    if (AddressText(key, text) && seen.insert(key).second) {
+      unique.push_back(key);
+    }
+  }
+  return unique;
+}
+
+bool SameSet(const std::vector<std::string>& a,
+             const std::vector<std::string>& b) {
+  return std::set<std::string>(a.begin(), a.end()) ==
+         std::set<std::string>(b.begin(), b.end());
+}
+
 }  // namespace
 
 uint32_t CKRTLogExtractor::ParseAddress(const std::string& text,
@@ -52,18 +79,6 @@ uint32_t CKRTLogExtractor::ParseAddress(const std::string& text,
   return (n[0] << 24) | (n[1] << 16) | (n[2] << 8) | n[3];
 }
 
-CKRTLogExtractor::SKRTRecord CKRTLogExtractor::MakeRecord(
-    const std::string& key) {
-  SKRTRecord record;
-  record.key = key;
-  // A failed lookup leaves the reference empty, so that this unit fails on
-  // its own instead of reading another unit's log.
-  std::string value;
-  if (repository_->value_get(key, value)) record.ior = value;
-  record.address = ParseAddress(key, record.name);
-  return record;
-}
-
 void CKRTLogExtractor::Insert(const SKRTRecord& record) {
   auto it = units_.begin();
   while (it != units_.end() && it->address <= record.address) ++it;
@@ -74,44 +89,189 @@ void CKRTLogExtractor::Pause() {
   if (pause_microseconds_ > 0) usleep(pause_microseconds_);
 }
 
+void CKRTLogExtractor::BeginDiscovery(int asked) {
+  discovery_ = SDiscovery();
+  discovery_.asked = asked;
+  search_stopped_ = false;
+  deadline_ = now_() + std::chrono::seconds(kDiscoverySeconds);
+}
+
+void CKRTLogExtractor::NoteRepository(const char* operation,
+                                      std::exception_ptr thrown) {
+  std::exception_ptr failure = thrown;
+  if (!failure && repository_failure_) failure = repository_failure_();
+  discovery_.failure = failure;
+  discovery_.failed_operation = failure ? operation : "";
+  if (!thrown) return;
+  // A transport failure may pass (the repository may be starting); an
+  // error the repository raised is its answer and will not change.
+  try {
+    std::rethrow_exception(thrown);
+  } catch (const qo::corba::exception_t&) {
+  } catch (...) {
+    search_stopped_ = true;
+  }
+}
+
+bool CKRTLogExtractor::Query(std::list<std::string>& keys) {
+  std::exception_ptr thrown;
+  try {
+    repository_->keys_get(kSearchPattern, keys, false);
+  } catch (...) {
+    thrown = std::current_exception();
+  }
+  NoteRepository("keys_get", thrown);
+  return !discovery_.failure;
+}
+
+bool CKRTLogExtractor::Record(const std::string& key) {
+  SKRTRecord record;
+  record.key = key;
+  std::string value;
+  bool found = false;
+  std::exception_ptr thrown;
+  try {
+    found = repository_->value_get(key, value);
+  } catch (...) {
+    thrown = std::current_exception();
+  }
+  NoteRepository("value_get", thrown);
+  if (discovery_.failure) {
+    // A repository that fails mid-search would fail each further lookup
+    // too, each after its own time-out.
+    search_stopped_ = true;
+    return false;
+  }
+  // A key withdrawn since the scan leaves the reference empty, so that
+  // this unit fails on its own instead of reading another unit's log.
+  if (found) record.ior = value;
+  record.address = ParseAddress(key, record.name);
+  Insert(record);
+  ++discovery_.found;
+  return true;
+}
+
+bool CKRTLogExtractor::SearchEnded() const { return search_stopped_; }
+
+// No new scan starts once its pause alone would reach the deadline.
+bool CKRTLogExtractor::PastDeadline() const {
+  return now_() + std::chrono::microseconds(pause_microseconds_) >= deadline_;
+}
+
+void CKRTLogExtractor::ExplainFailure(const std::string& wanted) {
+  if (discovery_.failure) {
+    SReasonContext context;
+    context.peer = Peer::kRepository;
+    context.timeout_seconds = kRepositoryCallTimeoutMs / kMillisecondsPerSecond;
+    diagnostics_ << FailureLine(kRepositorySubject, discovery_.failed_operation,
+                                DescribeException(discovery_.failure, context))
+                 << std::endl;
+    if (discovery_.found == 0 || discovery_.asked <= 1) return;
+  }
+  std::string line = "krtlogs: ";
+  if (discovery_.asked == kAllUnits) {
+    line +=
+        "no unit is published under a key matching \"" + kSearchPattern + "\"";
+  } else if (!wanted.empty()) {
+    line += "no unit is published under the key \"" +
+            EscapeControlCharacters(wanted) + "\"";
+  } else {
+    line += "found " + std::to_string(discovery_.found) + " of " +
+            std::to_string(discovery_.asked) + " units asked for";
+    std::string separator = ": ";
+    for (const SKRTRecord& unit : units_) {
+      line += separator + UnitLabel(unit);
+      separator = ", ";
+    }
+  }
+  diagnostics_ << line << std::endl;
+}
+
 bool CKRTLogExtractor::FindKRT(std::string address) {
+  BeginDiscovery(1);
   std::list<std::string> keys;
   Report("Searching for Velto Keys");
-  repository_->keys_get(kSearchPattern, keys, false);
-  for (int remaining = kScans;;) {
+  Query(keys);
+  for (int remaining = kScans; !SearchEnded();) {
     for (const std::string& key : keys) {
       std::string text;
       if (!AddressText(key, text) || text != address) continue;
       Report("Found KRT at " + EscapeControlCharacters(text));
-      Insert(MakeRecord(key));
-      return true;
+      if (Record(key)) return true;
+      break;
     }
-    if (--remaining == 0) return false;
+    if (SearchEnded() || --remaining == 0 || PastDeadline()) break;
     Pause();
-    repository_->keys_get(kSearchPattern, keys, false);
+    Query(keys);
   }
+  ExplainFailure(address + kManagerKeySuffix);
+  return false;
 }
 
 bool CKRTLogExtractor::FindKRTs(int count) {
+  BeginDiscovery(count);
   int found = 0;
   int remaining = kScans;
   std::list<std::string> keys;
   std::set<std::string> recorded;
   for (const SKRTRecord& unit : units_) recorded.insert(unit.key);
   Report("Searching for Velto Keys");
-  repository_->keys_get(kSearchPattern, keys, false);
-  while (found < count) {
+  Query(keys);
+  while (found < count && !SearchEnded()) {
     for (const std::string& key : keys) {
       std::string text;
       if (recorded.count(key) != 0 || !AddressText(key, text)) continue;
       Report("Found an KRT at " + EscapeControlCharacters(text));
-      Insert(MakeRecord(key));
+      if (!Record(key)) break;
       recorded.insert(key);
       if (++found >= count) break;
     }
-    if (--remaining == 0) break;
+    if (SearchEnded() || --remaining == 0 || PastDeadline()) break;
     Pause();
-    repository_->keys_get(kSearchPattern, keys, false);
+    Query(keys);
   }
-  return found == count;
+  if (found == count && !SearchEnded()) return true;
+  ExplainFailure("");
+  return false;
+}
+
+bool CKRTLogExtractor::FindAllKRTs() {
+  BeginDiscovery(kAllUnits);
+  std::set<std::string> recorded;
+  for (const SKRTRecord& unit : units_) recorded.insert(unit.key);
+  Report("Searching for Velto Keys");
+  // The last scan the repository answered, and whether the one before it
+  // was answered too and found the same units.
+  std::vector<std::string> last;
+  bool stable = false;
+  for (int remaining = kScans;;) {
+    std::list<std::string> keys;
+    bool answered = Query(keys);
+    if (SearchEnded()) break;
+    if (answered) {
+      std::vector<std::string> scan = UnitKeys(keys);
+      stable = !scan.empty() && SameSet(scan, last);
+      last = std::move(scan);
+    } else {
+      last.clear();
+    }
+    if (stable || --remaining == 0 || PastDeadline()) break;
+    Pause();
+  }
+  if (!SearchEnded() && !last.empty()) {
+    if (!stable) {
+      diagnostics_ << "krtlogs: the units published did not settle in two "
+                      "scans; taking the "
+                   << last.size() << " of the last scan" << std::endl;
+    }
+    for (const std::string& key : last) {
+      std::string text;
+      if (recorded.count(key) != 0 || !AddressText(key, text)) continue;
+      Report("Found an KRT at " + EscapeControlCharacters(text));
+      if (!Record(key)) break;
+    }
+  }
+  if (discovery_.found > 0 && !SearchEnded()) return true;
+  ExplainFailure("");
+  return false;
 }

@@ -1,6 +1,7 @@
 // The extractor as the tool runs it: discovery through the process's
-// repository pump, units reached through log manager proxies, one second
-// between repository scans, reasons on standard error.
+// repository pump (which tells discovery why it got no answer), units
+// reached through log manager proxies, one second between repository
+// scans, reasons on standard error.
 #include <iostream>
 
 #include "app/krt_log_extractor.h"
@@ -20,4 +21,10 @@ std::unique_ptr<qo::log::manager_if_t> MakeProxy(const std::string& ior) {
 
 CKRTLogExtractor::CKRTLogExtractor(CListener* listener)
     : CKRTLogExtractor(listener, qo::pm::velto_pump_t::get(), MakeProxy,
-                       kScanPauseMicroseconds, std::cerr) {}
+                       kScanPauseMicroseconds, std::cerr) {
+  // The tool's only repository calls are discovery's: they get their own
+  // short limit, whatever limit the units' calls have.
+  qo::pm::velto_pump_t* pump = qo::pm::velto_pump_t::get();
+  pump->set_call_timeout(kRepositoryCallTimeoutMs);
+  SetRepositoryFailureProbe([pump] { return pump->last_failure(); });
+}

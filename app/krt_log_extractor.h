@@ -7,8 +7,10 @@
 #ifndef KRTLOGS_APP_KRT_LOG_EXTRACTOR_H_
 #define KRTLOGS_APP_KRT_LOG_EXTRACTOR_H_
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <functional>
 #include <iosfwd>
 #include <list>
@@ -57,10 +59,32 @@ class CKRTLogExtractor {
     const class CSinceState* since = nullptr;
   };
 
+  // How the last discovery went, for the driver and the run's summary.
+  struct SDiscovery {
+    int asked = 0;     // units asked for; kAllUnits for FindAllKRTs
+    size_t found = 0;  // units this discovery recorded
+    // The repository's last failure: a transport failure that left it
+    // silent, or an error it raised (which ends the search at once). Null
+    // when its last answer came.
+    std::exception_ptr failure;
+    std::string failed_operation;  // "keys_get" or "value_get"
+  };
+
   // Makes the log manager object for a unit's published reference; throws
   // when no object can be made.
   using ManagerFactory = std::function<std::unique_ptr<qo::log::manager_if_t>(
       const std::string& ior)>;
+  // The transport failure that the repository object swallowed in the call
+  // just made (the pump hides them), or null.
+  using FailureProbe = std::function<std::exception_ptr()>;
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+  static constexpr int kAllUnits = -1;
+  // Each repository call gives up after this long, and a whole discovery
+  // starts no new scan once this much time has passed: a repository that
+  // accepts connections and never answers cannot hold the run up.
+  static constexpr uint32_t kRepositoryCallTimeoutMs = 3000;
+  static constexpr int kDiscoverySeconds = 15;
 
   // Works against the process's repository pump and real unit proxies,
   // pausing one second between repository scans.
@@ -73,9 +97,24 @@ class CKRTLogExtractor {
 
   void Configure(const SFetchSettings& settings) { settings_ = settings; }
 
-  // Discovery: wait for the unit at `address`, or for `count` units.
+  // Discovery: wait for the unit at `address`, or for `count` units. A
+  // failed FindKRTs keeps the units it found (see discovery()). When
+  // discovery fails, the reason is on the diagnostics stream.
   bool FindKRT(std::string address);
   bool FindKRTs(int count);
+  // Every unit published: scans until a scan finds at least one unit and
+  // the same set as the scan before, and takes that set (after ten scans
+  // without that, the last scan's). False when no unit was found or the
+  // repository failed.
+  bool FindAllKRTs();
+  const SDiscovery& discovery() const { return discovery_; }
+
+  // Where discovery learns why the repository gave no answer (default:
+  // nowhere), and its clock (default: std::chrono::steady_clock).
+  void SetRepositoryFailureProbe(FailureProbe probe) {
+    repository_failure_ = std::move(probe);
+  }
+  void SetClock(Clock clock) { now_ = std::move(clock); }
   // Writes one text file per unit, up to `jobs` units at once, reporting
   // each unit's lines in list order; false when any unit failed or sent
   // less than it announced.
@@ -105,8 +144,23 @@ class CKRTLogExtractor {
   void Report(const std::string& message);
   void Diagnose(const std::string& what, const std::string& reason);
   void Insert(const SKRTRecord& record);
-  SKRTRecord MakeRecord(const std::string& key);
   void Pause();
+
+  // Discovery's steps (discovery.cc).
+  void BeginDiscovery(int asked);
+  // One keys_get into `keys`; true when the repository answered.
+  bool Query(std::list<std::string>& keys);
+  // Reads the key's value and records the unit; false when the repository
+  // failed, which ends the search.
+  bool Record(const std::string& key);
+  // Notes how the repository call `operation` just went: `thrown` is what
+  // it threw, or null.
+  void NoteRepository(const char* operation, std::exception_ptr thrown);
+  bool SearchEnded() const;
+  bool PastDeadline() const;
+  // The reason a discovery failed, on the diagnostics stream; `wanted`
+  // says what was looked for.
+  void ExplainFailure(const std::string& wanted);
   // The text file name of each unit, in list order; units sharing a name
   // after the first get their dotted address instead.
   std::vector<std::string> LogFileNames() const;
@@ -127,6 +181,11 @@ class CKRTLogExtractor {
   std::unique_ptr<COutputFolder> own_folder_;  // when settings_ has none
   // What the last GetLogs did, one record per unit in list order.
   std::vector<UnitOutcome> outcomes_;
+  FailureProbe repository_failure_;
+  Clock now_ = std::chrono::steady_clock::now;
+  SDiscovery discovery_;
+  bool search_stopped_ = false;  // the repository raised an error
+  std::chrono::steady_clock::time_point deadline_;
 };
 
 #endif  // KRTLOGS_APP_KRT_LOG_EXTRACTOR_H_

@@ -25,10 +25,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
+double SecondsSince(SteadyClock::time_point start) {
+  return std::chrono::duration<double>(SteadyClock::now() - start).count();
 }
 
 }  // namespace
@@ -94,7 +94,7 @@ UnitOutcome CKRTLogExtractor::FetchUnit(const SKRTRecord& unit,
                                         const COutputFolder& folder,
                                         const std::string& file, size_t index,
                                         COrderedOutput& out) {
-  const Clock::time_point start = Clock::now();
+  const SteadyClock::time_point start = SteadyClock::now();
   UnitOutcome outcome;
   outcome.name = unit.name;
   outcome.address = qo::pos::dotted_address(unit.address);

@@ -46,7 +46,8 @@ void rethrow_client(bool qoc_operation) {
   } catch (const CORBA::UNKNOWN&) {
     throw qo::exception_t(std::string("unknown exception from remote"));
   } catch (const CORBA::SystemException& e) {
-    throw qo::corba::exception_t(system_exception_text(e));
+    throw qo::corba::exception_t(system_exception_text(e),
+                                 system_exception_info(e));
   }
 }
 

@@ -16,7 +16,8 @@
 //   CORBA::UNKNOWN                -> qo::exception_t("unknown exception from
 //                                    remote")
 //   other CORBA::SystemException  -> qo::corba::exception_t(
-//                                    system_exception_text(e))
+//                                    system_exception_text(e)), carrying
+//                                    the name, minor code and completion
 // Anything else passes unchanged.
 //
 // generic_call is the same without the first two rows (qoc exceptions are

@@ -55,14 +55,28 @@ std::string vendor_completion_text(CORBA::CompletionStatus status) {
   return std::string();
 }
 
-const char* completion_name(CORBA::CompletionStatus status) {
+completion_t completion_of(CORBA::CompletionStatus status) {
   switch (status) {
     case CORBA::COMPLETED_YES:
-      return "YES";
+      return completion_t::yes;
     case CORBA::COMPLETED_NO:
-      return "NO";
+      return completion_t::no;
     case CORBA::COMPLETED_MAYBE:
+      return completion_t::maybe;
+  }
+  return completion_t::unknown;
+}
+
+const char* completion_name(CORBA::CompletionStatus status) {
+  switch (completion_of(status)) {
+    case completion_t::yes:
+      return "YES";
+    case completion_t::no:
+      return "NO";
+    case completion_t::maybe:
       return "MAYBE";
+    case completion_t::unknown:
+      break;
   }
   return "UNKNOWN";
 }
@@ -88,6 +102,16 @@ std::string system_exception_text(const CORBA::SystemException& e) {
            info_text(e);
   }
   return location_text(minor & 0xF80) + vendor_completion_text(e.completed());
+}
+
+system_exception_info_t system_exception_info(const CORBA::SystemException& e) {
+  system_exception_info_t info;
+  info.name = e._name();
+  info.minor = e.minor();
+  const char* minor_name = e.NP_minorString();
+  if (minor_name != nullptr) info.minor_name = minor_name;
+  info.completed = completion_of(e.completed());
+  return info;
 }
 
 }  // namespace qo::corba

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "runtime/error/exception.h"
+
 namespace qo::corba {
 
 // Minor codes whose top 20 bits equal this carry a location in bits 7-11.
@@ -20,6 +22,10 @@ constexpr uint32_t kVendorMinorCodeSet = 0x54410000;
 // "SystemException (VMCID != TAO_DEFAULT_MINOR_CODE) : TRANSIENT
 // (TRANSIENT_ConnectFailed, completed = NO)" for any other.
 std::string system_exception_text(const CORBA::SystemException& e);
+
+// The exception's name, minor code, omniORB's name for the minor code (empty
+// when it has none) and completion status.
+system_exception_info_t system_exception_info(const CORBA::SystemException& e);
 
 }  // namespace qo::corba
 

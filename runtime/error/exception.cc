@@ -88,6 +88,10 @@ exception_t::exception_t(const char* text) : text_(text) {}
 
 exception_t::exception_t(const std::string& text) : text_(text) {}
 
+exception_t::exception_t(const std::string& text,
+                         const system_exception_info_t& info)
+    : text_(text), info_(info) {}
+
 exception_t::~exception_t() = default;
 
 const char* exception_t::what() const noexcept { return text_.c_str(); }

@@ -96,17 +96,34 @@ void ensure(bool condition, const char* context);
 
 namespace corba {
 
+// Whether the failed request was carried out, as the ORB saw it; unknown
+// when no system exception said.
+enum class completion_t { no, yes, maybe, unknown };
+
+// What a CORBA system exception said, kept beside its text so that callers
+// can tell failures apart without reading the text.
+struct system_exception_info_t {
+  std::string name;        // "TRANSIENT"; empty when no system exception
+  uint32_t minor = 0;      // the minor code as received
+  std::string minor_name;  // "TRANSIENT_ConnectFailed"; empty when unknown
+  completion_t completed = completion_t::unknown;
+};
+
 // A CORBA system exception or transport failure, already turned into text.
 class exception_t : public std::exception {
  public:
+  // A failure that is no system exception (info().name stays empty).
   explicit exception_t(const char* text);
   explicit exception_t(const std::string& text);
+  exception_t(const std::string& text, const system_exception_info_t& info);
   ~exception_t() override;
 
   const char* what() const noexcept override;
+  const system_exception_info_t& info() const { return info_; }
 
  private:
   std::string text_;
+  system_exception_info_t info_;
 };
 
 }  // namespace corba

@@ -7,6 +7,7 @@
 #ifndef QO_RUNTIME_PM_PM_MODULE_H_
 #define QO_RUNTIME_PM_PM_MODULE_H_
 
+#include <cstdint>
 #include <string>
 
 #include "runtime/pm/repository_if.h"
@@ -17,9 +18,15 @@ namespace qo::pm {
 // A new proxy (owned by the caller, never null) for the repository at
 // `address`, a stringified reference or a corbaloc text.
 repository_if_t* proxy_create(const char* address);
+// The same, for a proxy whose every call gives up with a
+// qo::corba::exception_t (TIMEOUT) after `call_timeout_ms` milliseconds,
+// whatever the process-wide limit; the type check made while connecting
+// included. 0 leaves the process-wide limit in force.
+repository_if_t* proxy_create_timed(const char* address,
+                                    uint32_t call_timeout_ms);
 // A proxy for the repository of this host:
-// proxy_create(velto_address(kVeltoLocalHost)).
-repository_if_t* velto_connect();
+// proxy_create_timed(velto_address(kVeltoLocalHost), call_timeout_ms).
+repository_if_t* velto_connect(uint32_t call_timeout_ms = 0);
 // Whether the object behind `object` still exists. Throws qo::exception_t
 // "proxy_servant_exists: object is not a CORBA proxy" for anything but a
 // repository_proxy_t (the pump included), without a remote call.

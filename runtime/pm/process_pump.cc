@@ -10,7 +10,8 @@ namespace {
 // Constructed before main and destroyed at exit, after main has stopped
 // the ORB. Letting go of its proxy then is safe: omniORB releases object
 // references of a destroyed ORB without touching the network.
-velto_pump_t process_pump([] { return velto_connect(); });
+velto_pump_t process_pump(velto_pump_t::timed_connector_t(
+    [](uint32_t call_timeout_ms) { return velto_connect(call_timeout_ms); }));
 
 }  // namespace
 

@@ -7,6 +7,11 @@ namespace qo::pm {
 using qo::pproc::guard_t;
 
 velto_pump_t::velto_pump_t(connector_t connector, int ping_milliseconds)
+    : velto_pump_t(
+          timed_connector_t([connector](uint32_t) { return connector(); }),
+          ping_milliseconds) {}
+
+velto_pump_t::velto_pump_t(timed_connector_t connector, int ping_milliseconds)
     : connector_(std::move(connector)), ping_milliseconds_(ping_milliseconds) {}
 
 velto_pump_t::~velto_pump_t() {
@@ -18,15 +23,30 @@ velto_pump_t::~velto_pump_t() {
   disconnect();
 }
 
+void velto_pump_t::set_call_timeout(uint32_t ms) {
+  guard_t guard(lock_);
+  call_timeout_ms_ = ms;
+  disconnect();
+}
+
+std::exception_ptr velto_pump_t::last_failure() {
+  guard_t guard(lock_);
+  return last_failure_;
+}
+
+// Every operation starts here, so this is where the previous operation's
+// failure is forgotten.
 void velto_pump_t::connect() {
+  last_failure_ = nullptr;
   if (remote_) return;
   try {
-    remote_.reset(connector_());
+    remote_.reset(connector_(call_timeout_ms_));
     // A new connection may reach a repository that restarted empty.
     for (const auto& entry : published_) {
       remote_->publish(entry.first, entry.second);
     }
   } catch (qo::corba::exception_t&) {
+    last_failure_ = std::current_exception();
     disconnect();
   }
 }
@@ -46,6 +66,7 @@ bool velto_pump_t::forward(const std::function<void(repository_if_t&)>& call,
     call(*remote_);
     return true;
   } catch (qo::corba::exception_t&) {
+    last_failure_ = std::current_exception();
     disconnect();
     if (rethrow) throw;
     return false;

@@ -9,11 +9,15 @@
 //
 // Transport failures never reach callers, except through notify and
 // notify_ex; errors the repository itself raises pass through unchanged.
+// A caller that needs to know why the repository seemed empty or silent
+// asks last_failure right after its call.
 // One recursive lock serialises every operation, remote calls included;
 // callers may use the pump from any thread.
 #ifndef QO_RUNTIME_PM_VELTO_PUMP_H_
 #define QO_RUNTIME_PM_VELTO_PUMP_H_
 
+#include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -30,6 +34,9 @@ class velto_pump_t : public repository_if_t, public qo::pproc::thread_t {
  public:
   // Makes a new connection (a proxy owned by the caller) or throws.
   using connector_t = std::function<repository_if_t*()>;
+  // The same, for a connection whose every call, the connecting included,
+  // gives up after the given milliseconds (0: the process-wide limit).
+  using timed_connector_t = std::function<repository_if_t*(uint32_t)>;
 
   static constexpr int kPingMilliseconds = 2000;
 
@@ -40,7 +47,18 @@ class velto_pump_t : public repository_if_t, public qo::pproc::thread_t {
   // `ping_milliseconds` is the thread's period while anything is published.
   explicit velto_pump_t(connector_t connector,
                         int ping_milliseconds = kPingMilliseconds);
+  explicit velto_pump_t(timed_connector_t connector,
+                        int ping_milliseconds = kPingMilliseconds);
   ~velto_pump_t() override;
+
+  // Connections made from now on give up on a call after `ms`
+  // milliseconds (0: the process-wide limit applies). The current
+  // connection is dropped so that the next call makes one with this limit.
+  void set_call_timeout(uint32_t ms);
+  // The transport failure (a qo::corba::exception_t) that the most recent
+  // operation swallowed, or null when it reached the repository. With
+  // several threads using the pump, "most recent" is whichever came last.
+  std::exception_ptr last_failure();
 
   void publish(const std::string& key, const std::string& value) override;
   void publish_ex(const std::string& key, const std::string& value,
@@ -73,7 +91,9 @@ class velto_pump_t : public repository_if_t, public qo::pproc::thread_t {
   qo::pproc::mutex_t lock_;
   std::unique_ptr<repository_if_t> remote_ GUARDED_BY(lock_);
   std::map<std::string, std::string> published_ GUARDED_BY(lock_);
-  connector_t connector_;
+  uint32_t call_timeout_ms_ GUARDED_BY(lock_) = 0;
+  std::exception_ptr last_failure_ GUARDED_BY(lock_);
+  timed_connector_t connector_;
   const int ping_milliseconds_;
   // Serialises starting and stopping the thread; never held with lock_
   // taken after it except for reading published_.

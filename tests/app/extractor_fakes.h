@@ -43,16 +43,28 @@ class FakeRepository : public qo::pm::repository_if_t {
 
   int queries = 0;
   std::vector<std::string> patterns;
+  // Run at the start of each call (with the query's number for keys_get):
+  // they may throw, or set `swallowed` as the pump does when it hides a
+  // transport failure, and the call then answers nothing.
+  std::function<void(int)> before_keys_get;
+  std::function<void()> before_value_get;
+  std::exception_ptr swallowed;  // the last call's hidden failure
 
   void keys_get(const std::string& pattern, std::list<std::string>& keys,
                 bool) override {
     ++queries;
     patterns.push_back(pattern);
+    swallowed = nullptr;
+    if (before_keys_get) before_keys_get(queries);
+    if (swallowed) return;
     for (const auto& k : keys_) {
       if (k.second <= queries) keys.push_back(k.first);
     }
   }
   bool value_get(const std::string& key, std::string& value) override {
+    swallowed = nullptr;
+    if (before_value_get) before_value_get();
+    if (swallowed) return false;
     if (failing_.count(key) != 0 || values_.count(key) == 0) return false;
     value = values_[key];
     return true;

@@ -122,12 +122,20 @@ TEST_F(E2eTest, AMissingUnitFailsDiscovery) {
                      "Failed to find all KRTs", "done"}),
             Lines(r.out));
   EXPECT_EQ(255, r.status);
+  EXPECT_NE(
+      std::string::npos,
+      r.err.find("krtlogs: found 1 of 2 units asked for: KRT1 (10.1.2.1)\n"))
+      << r.err;
   auto single = Krtlogs({"-s", "10.1.2.99"});
   EXPECT_EQ(Strings({"Searching for single KRT at 10.1.2.99", "done",
                      "Searching for Velto Keys",
                      "Failed to find KRT at 10.1.2.99", "done"}),
             Lines(single.out));
   EXPECT_EQ(255, single.status);
+  EXPECT_NE(std::string::npos,
+            single.err.find("krtlogs: no unit is published under the key "
+                            "\"10.1.2.99/log_man_v1\"\n"))
+      << single.err;
   EXPECT_EQ(Strings(), Files(work_.path()));
 }
 
@@ -139,6 +147,12 @@ TEST_F(E2eTest, NoRepositoryFailsDiscovery) {
                      "Failed to find KRT at 10.1.2.1", "done"}),
             Lines(r.out));
   EXPECT_EQ(255, r.status);
+  // The pump hides why it found nothing; the reason still reaches the user.
+  EXPECT_NE(std::string::npos,
+            r.err.find("krtlogs: Velto repository: keys_get: cannot connect "
+                       "(refused or unreachable) [TRANSIENT "
+                       "(TRANSIENT_ConnectFailed, completed = NO)]\n"))
+      << r.err;
   StartRepository();
 }
 

@@ -140,6 +140,38 @@ TEST(ClientCallTest, TranslationTable) {
   for (const auto& c : cases) EXPECT_EQ(c.outcome, ClientOutcome(c.raise));
 }
 
+// Callers tell transport failures apart by these, never by the text.
+TEST(ClientCallTest, SystemExceptionsKeepTheirNameMinorAndCompletion) {
+  struct {
+    std::function<void()> raise;
+    const char* name;
+    uint32_t minor;
+    const char* minor_name;
+    completion_t completed;
+  } cases[] = {
+      {[] { throw CORBA::TRANSIENT(0x41540002, CORBA::COMPLETED_NO); },
+       "TRANSIENT", 0x41540002, "TRANSIENT_ConnectFailed", completion_t::no},
+      {[] { throw CORBA::TIMEOUT(0x41540008, CORBA::COMPLETED_MAYBE); },
+       "TIMEOUT", 0x41540008, "TIMEOUT_CallTimedOutOnClient",
+       completion_t::maybe},
+      {[] { throw CORBA::COMM_FAILURE(0x54410580, CORBA::COMPLETED_YES); },
+       "COMM_FAILURE", 0x54410580, "", completion_t::yes},
+  };
+  for (const auto& c : cases) {
+    try {
+      generic_call(c.raise);
+      ADD_FAILURE() << "nothing thrown";
+    } catch (const qo::corba::exception_t& e) {
+      EXPECT_EQ(c.name, e.info().name);
+      EXPECT_EQ(c.minor, e.info().minor);
+      EXPECT_EQ(c.minor_name, e.info().minor_name);
+      EXPECT_EQ(c.completed, e.info().completed);
+    }
+  }
+  // A failure that was no system exception says so.
+  EXPECT_EQ("", qo::corba::exception_t("no connection").info().name);
+}
+
 TEST(ClientCallTest, GenericCallsTreatQocExceptionsAsUserExceptions) {
   EXPECT_EQ(
       "exception|CORBA user exception: IDL:qoc/errorcode_x:1.0",

@@ -146,5 +146,41 @@ TEST_F(VeltoPumpTest, RepositoryErrorsPassThrough) {
   EXPECT_EQ(1, server_.connects());
 }
 
+// The pump hides transport failures; whoever needs the reason asks.
+TEST_F(VeltoPumpTest, TellsWhyTheLastCallGotNoAnswer) {
+  std::list<std::string> keys;
+  std::string value;
+  server_.Down();
+  pump_.keys_get("*", keys, false);  // no connection can be made
+  EXPECT_THROW(std::rethrow_exception(pump_.last_failure()),
+               qo::corba::exception_t);
+  server_.Restart();
+  pump_.keys_get("*", keys, false);
+  EXPECT_FALSE(pump_.last_failure());
+  server_.Down();
+  EXPECT_FALSE(pump_.value_get("a", value));  // the connection breaks
+  EXPECT_THROW(std::rethrow_exception(pump_.last_failure()),
+               qo::corba::exception_t);
+  // An error the repository raises is thrown to the caller, not kept.
+  server_.Restart();
+  server_.FailNext(0x20000403);
+  EXPECT_THROW(pump_.value_get("a", value), qo::errorcode_t);
+  EXPECT_FALSE(pump_.last_failure());
+}
+
+TEST_F(VeltoPumpTest, ACallTimeoutTakesEffectWithANewConnection) {
+  std::vector<uint32_t> limits;
+  velto_pump_t pump(velto_pump_t::timed_connector_t([&](uint32_t ms) {
+                      limits.push_back(ms);
+                      return server_.Connect();
+                    }),
+                    20);
+  pump.ping();
+  pump.set_call_timeout(3000);
+  pump.ping();
+  pump.ping();
+  EXPECT_EQ(std::vector<uint32_t>({0, 3000}), limits);
+}
+
 }  // namespace
 }  // namespace qo::pm

@@ -1,0 +1,63 @@
+// The one place where a failure becomes words for a technician. Every
+// exception the runtime throws (transport and system failures, error codes
+// from a unit or the repository, security refusals, operating-system
+// errors) is described in plain words, with the technical text kept after
+// them in brackets for support:
+//
+//   krtlogs: KRT33 (10.1.2.33): get_last: no answer within 60 s [TIMEOUT
+//   (TIMEOUT_CallTimedOutOnClient, completed = MAYBE)]
+//
+// Failures are told apart by exception type and, for system exceptions, by
+// the exception's name and minor code, never by reading their text.
+// Stateless; any thread.
+#ifndef KRTLOGS_APP_REASONS_H_
+#define KRTLOGS_APP_REASONS_H_
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+#include "app/krt_log_extractor.h"
+
+// Who answered (or did not) when the call failed; it decides the words.
+enum class Peer { kUnit, kRepository };
+
+struct SReasonContext {
+  Peer peer = Peer::kUnit;
+  // The round-trip limit the call ran with, for "no answer within N s";
+  // 0 when there was none.
+  uint32_t timeout_seconds = 60;
+  // The failure arose while the published reference was being turned into
+  // an object (proxy creation), so a malformed or unusable reference is the
+  // likely cause of anything but a transport failure.
+  bool making_reference = false;
+};
+
+struct SReason {
+  std::string plain;      // "no answer within 60 s"
+  std::string technical;  // "TIMEOUT (...)"; empty when it would repeat plain
+
+  // "plain [technical]", or plain alone.
+  std::string Text() const;
+};
+
+// Describes the exception being handled. Call only inside a catch block.
+SReason DescribeCurrentException(const SReasonContext& context);
+// Describes `failure`; a null pointer gives "unknown failure".
+SReason DescribeException(std::exception_ptr failure,
+                          const SReasonContext& context);
+
+// "KRT33 (10.1.2.33)": the unit's name and the address it published.
+std::string UnitLabel(const CKRTLogExtractor::SKRTRecord& unit);
+
+// The line to print on standard error, without a newline:
+// "krtlogs: " + subject + ": " + operation + ": " + reason.Text(). The
+// subject is a UnitLabel or "Velto repository".
+std::string FailureLine(const std::string& subject,
+                        const std::string& operation, const SReason& reason);
+// FailureLine(UnitLabel(unit), operation, reason).
+std::string UnitFailureLine(const CKRTLogExtractor::SKRTRecord& unit,
+                            const std::string& operation,
+                            const SReason& reason);
+
+#endif  // KRTLOGS_APP_REASONS_H_
