@@ -1,48 +1,22 @@
 #include "bench/bench_util.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <thread>
 
 namespace bench {
 
 namespace {
 
-[[noreturn]] void Exec(const std::vector<std::string>& argv,
-                       const std::string& cwd, const std::string& output) {
-  if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-  int fd = output.empty()
-               ? open("/dev/null", O_WRONLY)
-               : open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd >= 0) {
-    dup2(fd, 1);
-    if (!output.empty()) dup2(fd, 2);
-    close(fd);
-  }
-  std::vector<char*> args;
-  for (const std::string& a : argv)
-    args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  execvp(args[0], args.data());
-  _exit(127);
-}
-
-int Decode(int raw) {
-  if (WIFEXITED(raw)) return WEXITSTATUS(raw);
-  if (WIFSIGNALED(raw)) return 128 + WTERMSIG(raw);
-  return -1;
-}
+// How long a server has to end after SIGTERM before it is killed.
+constexpr int kStopGraceMs = 10000;
+constexpr int kMillisecondsPerSecond = 1000;
 
 }  // namespace
 
@@ -63,50 +37,32 @@ ChildResult RunChild(const std::vector<std::string>& argv,
                      const std::string& cwd, const std::string& output) {
   ChildResult result;
   double start = Now();
-  pid_t pid = fork();
-  if (pid == 0) Exec(argv, cwd, output);
-  struct rusage usage;
-  std::memset(&usage, 0, sizeof(usage));
-  int raw = 0;
-  wait4(pid, &raw, 0, &usage);
+  testing_support::ProcessResult run = testing_support::RunProcess(argv, cwd);
   result.seconds = Now() - start;
-  result.status = Decode(raw);
-  result.peak_rss_kib = usage.ru_maxrss;
+  result.status = run.status;
+  result.peak_rss_kib = run.peak_rss_kib;
+  if (output.empty()) {
+    std::fputs(run.err.c_str(), stderr);
+  } else {
+    std::ofstream(output, std::ios::binary) << run.out << run.err;
+  }
   return result;
 }
 
 Server::Server(const std::vector<std::string>& argv, const std::string& output,
                const std::string& ready, int timeout_s)
-    : output_(output) {
-  pid_ = fork();
-  if (pid_ == 0) Exec(argv, std::string(), output);
-  double deadline = Now() + timeout_s;
-  for (;;) {
-    std::ifstream in(output);
-    std::stringstream text;
-    text << in.rdbuf();
-    if (text.str().find(ready) != std::string::npos) return;
-    int raw = 0;
-    if (Now() > deadline || waitpid(pid_, &raw, WNOHANG) == pid_) {
-      std::fprintf(stderr, "%s did not start:\n%s\n", argv[0].c_str(),
-                   text.str().c_str());
-      std::exit(1);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    : output_(output), process_(argv, output) {
+  if (!process_.WaitForOutput(ready, timeout_s * kMillisecondsPerSecond)) {
+    std::fprintf(stderr, "%s did not start:\n%s\n", argv[0].c_str(),
+                 process_.Output().c_str());
+    process_.Stop(SIGKILL);
+    unlink(output_.c_str());
+    std::exit(1);
   }
 }
 
 Server::~Server() {
-  kill(pid_, SIGTERM);
-  bool ended = false;
-  for (int i = 0; i < 200 && !ended; ++i) {
-    ended = waitpid(pid_, nullptr, WNOHANG) == pid_;
-    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  if (!ended) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
+  process_.Terminate(kStopGraceMs);
   unlink(output_.c_str());
 }
 

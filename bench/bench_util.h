@@ -1,14 +1,14 @@
 // Small helpers the benchmarks share: a monotonic clock, medians, running a
 // child to its end with its resource usage, and servers started in the
-// background until they print that they are ready.
+// background until they print that they are ready. Children are run by the
+// process library the tests use (tests/support/process.h).
 #ifndef KRTLOGS_BENCH_BENCH_UTIL_H_
 #define KRTLOGS_BENCH_BENCH_UTIL_H_
 
-#include <sys/resource.h>
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
+
+#include "tests/support/process.h"
 
 namespace bench {
 
@@ -18,12 +18,13 @@ double Median(std::vector<double> values);
 
 struct ChildResult {
   int status = -1;        // exit status, or 128 + signal
-  double seconds = 0;     // wall time from fork to the end
+  double seconds = 0;     // wall time from start to end
   long peak_rss_kib = 0;  // the child's peak resident set (ru_maxrss)
 };
 
-// Runs argv in `cwd` (empty: here) with its standard output sent to
-// `output` (empty: /dev/null) and waits for it.
+// Runs argv in `cwd` (empty: here) and waits for it. Its standard output
+// and error go to the file `output`; without one, its output is dropped
+// and its standard error shown on ours.
 ChildResult RunChild(const std::vector<std::string>& argv,
                      const std::string& cwd = std::string(),
                      const std::string& output = std::string());
@@ -41,8 +42,8 @@ class Server {
   Server& operator=(const Server&) = delete;
 
  private:
-  pid_t pid_ = -1;
   std::string output_;
+  testing_support::BackgroundProcess process_;
 };
 
 // The path of this program, to run it again as a child.

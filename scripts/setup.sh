@@ -10,6 +10,8 @@ packages=(
   googletest libgtest-dev
   unzip p7zip-full zip pigz python3
   procps iproute2
+  groff-base man-db
+  dpkg-dev lintian binutils file
 )
 
 missing=()

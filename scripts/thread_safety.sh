@@ -20,7 +20,7 @@ warnings="-Wthread-safety;-Werror;-Wno-unused-private-field"
 # Build type None: no optimisation and no debug information, the quickest
 # compile; the analysis depends on neither.
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_COMPILER=clang++ \
-  -DQO_EXTRA_WARNINGS="$warnings" -DQO_BUILD_TESTS=OFF "${launcher[@]}" \
+  -DQO_EXTRA_WARNINGS="$warnings" -DBUILD_TESTING=OFF "${launcher[@]}" \
   >/dev/null
 cmake --build "$dir" -j "$(nproc)" --target qo_pm qo_log krtlogs
 echo "thread-safety analysis: no warnings" >&2

@@ -22,7 +22,9 @@ void E2eTest::SetUp() { StartRepository(); }
 
 void E2eTest::TearDown() {
   // Units first, so that they withdraw their keys from a live repository.
-  if (units_) EXPECT_EQ(0, units_->Stop(SIGTERM)) << units_->Output();
+  if (units_) {
+    EXPECT_EQ(0, units_->Stop(SIGTERM)) << units_->Output();
+  }
   units_.reset();
   StopRepository();
 }
