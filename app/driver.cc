@@ -1,5 +1,11 @@
 #include "app/driver.h"
 
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <ctime>
 #include <iostream>
 #include <memory>
@@ -11,30 +17,211 @@
 #include "app/folder.h"
 #include "app/krt_log_extractor.h"
 #include "app/orb_scope.h"
+#include "app/output/file_io.h"
+#include "app/output/manifest.h"
+#include "app/output/since_state.h"
+#include "app/progress.h"
+#include "app/reasons.h"
 #include "app/signals.h"
+#include "app/summary.h"
+#include "app/temp_file.h"
 #include "app/text_escape.h"
 #include "runtime/corba/orb.h"
 #include "runtime/error/exception.h"
 
 namespace {
 
+using SteadyClock = std::chrono::steady_clock;
+
 constexpr uint32_t kMillisecondsPerSecond = 1000;
 
 void Print(const std::string& line) { std::cout << line << std::endl; }
 
-int Fetch(CKRTLogExtractor& extractor, const std::string& archive) {
-  bool fetched = extractor.GetLogs();
-  if (extractor.EveryUnitFailed()) {
-    // An archive without a single log would replace an older one that may
-    // be the only copy of what the units held.
-    std::cerr << "krtlogs: no archive written: no unit's log could be read"
-              << std::endl;
-    return kExitFailure;
+void Warn(const std::string& text) {
+  std::cerr << "krtlogs: " << EscapeControlCharacters(text) << std::endl;
+}
+
+// Erases a progress line when an interrupt ends the run: one write, no
+// lock, as the watcher's hook must be.
+void EraseStatusLine() {
+  static const char kErase[] = "\r\x1b[K";
+  ssize_t ignored = write(STDERR_FILENO, kErase, sizeof(kErase) - 1);
+  (void)ignored;
+}
+
+// What a fetching run holds before it contacts anything: its folder (and
+// with it the folder's lock), its archive's name, what -since knows and
+// what -manifest will say.
+struct SFetchPlan {
+  std::unique_ptr<COutputFolder> folder;
+  std::string archive;
+  std::optional<CSinceState> since;
+  RunRecord run;
+};
+
+// Takes the folder and decides the archive's name; false (reason on
+// standard error) when the run must stop before contacting anything.
+bool PrepareFetch(const RunOptions& options, std::time_t start,
+                  SFetchPlan& plan) {
+  try {
+    plan.folder.reset(new COutputFolder(options.output_dir));
+    plan.archive = ChooseArchiveName(
+        *plan.folder, options.single, options.address,
+        options.stamp ? std::optional<std::time_t>(start) : std::nullopt);
+    if (options.noclobber && plan.folder->Exists(plan.archive)) {
+      Warn(plan.folder->PathOf(plan.archive) +
+           " already exists and -noclobber keeps it; nothing was done");
+      return false;
+    }
+    if (options.since) {
+      plan.since = CSinceState::Load(plan.folder->PathOf(kStateFileName));
+      if (!plan.since->problem().empty()) {
+        Warn(plan.since->problem() + "; collecting every unit's whole log");
+      }
+    }
+  } catch (const std::exception& e) {
+    Warn(e.what());
+    return false;
   }
-  // The archive is made even when a unit failed: it keeps the logs of
-  // every unit that answered.
-  bool archived = extractor.ZipLogs(archive);
-  return fetched && archived ? kExitSuccess : kExitFailure;
+  plan.run.version = Version();
+  plan.run.host = LocalHostName();
+  plan.run.started = std::chrono::system_clock::from_time_t(start);
+  plan.run.arguments = options.arguments;
+  plan.run.format = options.format;
+  return true;
+}
+
+// Records what the units of an archived run gave, replacing the state file
+// atomically; false (reason on standard error) when it cannot be written.
+bool SaveSinceState(CSinceState& state, const std::vector<UnitOutcome>& units,
+                    const COutputFolder& folder) {
+  state.Update(units, std::chrono::system_clock::now());
+  try {
+    CTempFile file(folder, kStateFileName, CTempFile::Purpose::kOther);
+    const std::string text = state.ToJson();
+    WriteAll(file.fd(), text.data(), text.size(), file.path());
+    file.Commit(CTempFile::Durability::kSynced);
+  } catch (const std::exception& e) {
+    Warn(std::string(e.what()) +
+         "; the next -since run asks the units again "
+         "for what this one collected");
+    return false;
+  }
+  return true;
+}
+
+// The archive's full path and size, for the summary.
+void DescribeArchive(const COutputFolder& folder, const std::string& name,
+                     SRunSummary& summary) {
+  const std::string path = folder.PathOf(name);
+  char full[PATH_MAX];
+  summary.archive = realpath(path.c_str(), full) != nullptr ? full : path;
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) {
+    summary.archive_bytes = static_cast<uint64_t>(st.st_size);
+  }
+}
+
+void SummariseFetch(const CKRTLogExtractor& extractor, SRunSummary& summary) {
+  size_t index = 0;
+  for (const CKRTLogExtractor::SKRTRecord& unit : extractor.units()) {
+    const UnitOutcome& outcome = extractor.outcomes().at(index++);
+    summary.entries += outcome.written.entries;
+    summary.bytes += outcome.written.bytes;
+    if (outcome.status == UnitStatus::kEmpty) {
+      ++summary.empty;
+    } else if (outcome.status == UnitStatus::kFailed) {
+      summary.failed.push_back(UnitLabel(unit));
+    } else if (IsIncomplete(outcome)) {
+      summary.failed.push_back(UnitLabel(unit) + " incomplete");
+    } else {
+      ++summary.done;
+    }
+  }
+}
+
+// Discovery as the options ask for it, with its lines. False when the run
+// cannot go on; `partial` is set when it goes on with fewer units.
+bool Discover(CKRTLogExtractor& extractor, const RunOptions& options,
+              bool& partial) {
+  if (options.single) {
+    if (extractor.FindKRT(options.address)) return true;
+    Print("Failed to find KRT at " + EscapeControlCharacters(options.address));
+    return false;
+  }
+  if (options.all) {
+    Print("Searching for all KRTs ");
+    if (extractor.FindAllKRTs()) return true;
+    Print("Failed to find any KRT");
+    return false;
+  }
+  Print("Searching for " + std::to_string(options.count) + " KRTs ");
+  if (extractor.FindKRTs(options.count)) return true;
+  Print("Failed to find all KRTs");
+  if (options.partial && extractor.discovery().found > 0) {
+    partial = true;
+    return true;
+  }
+  return false;
+}
+
+// The run from the ORB's start to its stop; the summary is filled as far
+// as the run got.
+int RunWithOrb(const RunOptions& options, SFetchPlan& plan,
+               SRunSummary& summary) {
+  const bool fetching = !options.clear && !options.list;
+  COrbScope orb;
+  CCoutListener listener;
+  CKRTLogExtractor extractor(&listener);
+  CKRTLogExtractor::SFetchSettings settings;
+  settings.jobs = options.jobs;
+  settings.folder = plan.folder.get();
+  settings.timeout_seconds = options.timeout_seconds;
+  settings.format = options.format;
+  settings.progress =
+      fetching && CProgress::Wanted(STDERR_FILENO, options.quiet);
+  settings.manifest = options.manifest ? &plan.run : nullptr;
+  settings.since = plan.since ? &*plan.since : nullptr;
+  extractor.Configure(settings);
+
+  bool partial = false;
+  const bool found = Discover(extractor, options, partial);
+  summary.found = extractor.units().size();
+  if (!found) return kExitDiscoveryFailed;
+  // Discovery is done; from here on the calls go to the units.
+  qo::corba::orb_t::set_round_trip_timeout(options.timeout_seconds *
+                                           kMillisecondsPerSecond);
+
+  bool succeeded;
+  if (options.list) {
+    succeeded = extractor.ListUnits();
+  } else if (options.clear) {
+    succeeded = extractor.ClearLogs(options.keep_going);
+    summary.done = extractor.clearing().cleared;
+    summary.failed = extractor.clearing().failed;
+    summary.not_tried = extractor.clearing().not_tried;
+  } else {
+    bool fetched = extractor.GetLogs();
+    SummariseFetch(extractor, summary);
+    if (extractor.EveryUnitFailed()) {
+      // An archive without a single log would replace an older one that
+      // may be the only copy of what the units held.
+      Warn("no archive written: no unit's log could be read");
+      return kExitFailure;
+    }
+    // The archive is made even when a unit failed: it keeps the logs of
+    // every unit that answered.
+    bool archived = extractor.ZipLogs(plan.archive);
+    if (archived) {
+      DescribeArchive(*plan.folder, plan.archive, summary);
+      if (plan.since &&
+          !SaveSinceState(*plan.since, extractor.outcomes(), *plan.folder)) {
+        archived = false;
+      }
+    }
+    succeeded = fetched && archived;
+  }
+  return succeeded && !partial ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace
@@ -55,39 +242,23 @@ int RunKrtLogs(int argc, const char* const* argv) {
       break;
   }
   for (const std::string& argument : parsed.unknown) {
-    std::cerr << "krtlogs: ignoring unknown argument '"
-              << EscapeControlCharacters(argument) << "'" << std::endl;
+    Warn("ignoring unknown argument '" + argument + "'");
   }
   const RunOptions& options = parsed.options;
   const bool fetching = !options.clear && !options.list;
   const std::time_t start = std::time(nullptr);
+  const SteadyClock::time_point started = SteadyClock::now();
 
   // An interrupted run removes its unfinished files and keeps the rest.
   CInterruptWatcher watcher;
-  // A fetching run owns its folder, and knows its archive's name, before it
-  // contacts anything: a folder another run is using, or an archive that
-  // must not be replaced, stops it here.
-  std::unique_ptr<COutputFolder> folder;
-  std::string archive;
-  if (fetching) {
-    try {
-      folder.reset(new COutputFolder(options.output_dir));
-      archive = ChooseArchiveName(
-          *folder, options.single, options.address,
-          options.stamp ? std::optional<std::time_t>(start) : std::nullopt);
-      if (options.noclobber && folder->Exists(archive)) {
-        std::cerr << "krtlogs: " << folder->PathOf(archive)
-                  << " already exists and -noclobber keeps it; nothing was "
-                     "done"
-                  << std::endl;
-        return kExitFailure;
-      }
-    } catch (const std::exception& e) {
-      std::cerr << "krtlogs: " << EscapeControlCharacters(e.what())
-                << std::endl;
-      return kExitFailure;
-    }
+  if (fetching && CProgress::Wanted(STDERR_FILENO, options.quiet)) {
+    watcher.SetBeforeMessage(EraseStatusLine);
   }
+  // A fetching run owns its folder, and knows its archive's name, before
+  // it contacts anything: a folder another run is using, or an archive
+  // that must not be replaced, stops it here.
+  SFetchPlan plan;
+  if (fetching && !PrepareFetch(options, start, plan)) return kExitFailure;
 
   if (options.counted) {
     Print("Searching for " + std::to_string(options.count) + " KRTs");
@@ -101,40 +272,16 @@ int RunKrtLogs(int argc, const char* const* argv) {
           EscapeControlCharacters(options.address));
   }
 
-  COrbScope orb;
-  CCoutListener listener;
-  CKRTLogExtractor extractor(&listener);
-  CKRTLogExtractor::SFetchSettings settings;
-  settings.jobs = options.jobs;
-  settings.folder = folder.get();
-  settings.timeout_seconds = options.timeout_seconds;
-  settings.format = options.format;
-  settings.sha256 = options.manifest;
-  extractor.Configure(settings);
-
-  if (options.single) {
-    if (!extractor.FindKRT(options.address)) {
-      Print("Failed to find KRT at " +
-            EscapeControlCharacters(options.address));
-      return kExitDiscoveryFailed;
-    }
-  } else {
-    Print("Searching for " + std::to_string(options.count) + " KRTs ");
-    if (!extractor.FindKRTs(options.count)) {
-      Print("Failed to find all KRTs");
-      return kExitDiscoveryFailed;
-    }
+  SRunSummary summary;
+  summary.clearing = options.clear;
+  summary.asked = options.all      ? SRunSummary::kAllUnits
+                  : options.single ? 1
+                                   : options.count;
+  const int status = RunWithOrb(options, plan, summary);
+  if (!options.list && !options.quiet) {
+    summary.seconds =
+        std::chrono::duration<double>(SteadyClock::now() - started).count();
+    std::cerr << SummaryLine(summary) << std::endl;
   }
-  // Discovery is done; from here on the calls go to the units.
-  qo::corba::orb_t::set_round_trip_timeout(options.timeout_seconds *
-                                           kMillisecondsPerSecond);
-
-  if (options.list) {
-    return extractor.ListUnits() ? kExitSuccess : kExitFailure;
-  }
-  if (options.clear) {
-    return extractor.ClearLogs(options.keep_going) ? kExitSuccess
-                                                   : kExitFailure;
-  }
-  return Fetch(extractor, archive);
+  return status;
 }

@@ -2,6 +2,8 @@
 
 #include <ostream>
 
+#include "app/fetch/compression_stage.h"
+
 CKRTLogExtractor::CKRTLogExtractor(CListener* listener,
                                    qo::pm::repository_if_t* repository,
                                    ManagerFactory managers,
@@ -21,3 +23,5 @@ void CKRTLogExtractor::Diagnose(const std::string& what,
                                 const std::string& reason) {
   diagnostics_ << "krtlogs: " << what << ": " << reason << std::endl;
 }
+
+CKRTLogExtractor::~CKRTLogExtractor() = default;

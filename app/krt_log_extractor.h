@@ -20,6 +20,8 @@
 
 #include "app/folder.h"
 #include "app/options.h"
+#include "app/output/manifest.h"
+#include "app/output/since_state.h"
 #include "app/output/unit_outcome.h"
 #include "runtime/log/log_types.h"
 #include "runtime/log/manager_if.h"
@@ -54,9 +56,24 @@ class CKRTLogExtractor {
     const COutputFolder* folder = nullptr;
     uint32_t timeout_seconds = 60;       // the remote calls' limit, for reasons
     LogFormat format = LogFormat::kTsv;  // of the log files
-    bool sha256 = false;                 // compute each file's SHA-256
+    // Threads compressing the log files; 0: one per core.
+    int compression_workers = 0;
+    // A status line on standard error while units are read (a terminal,
+    // no -q).
+    bool progress = false;
+    // With -manifest: the run as MANIFEST.json tells it (its end time is
+    // set when the archive is made); borrowed, null without -manifest.
+    // Each log file's SHA-256 is computed as it is written.
+    RunRecord* manifest = nullptr;
     // With -since: what earlier runs collected; borrowed, may be null.
-    const class CSinceState* since = nullptr;
+    const CSinceState* since = nullptr;
+  };
+
+  // What the last ClearLogs did.
+  struct SClearing {
+    size_t cleared = 0;               // units whose log was emptied
+    std::vector<std::string> failed;  // UnitLabel of each failing unit
+    size_t not_tried = 0;             // units after a stop
   };
 
   // How the last discovery went, for the driver and the run's summary.
@@ -89,6 +106,7 @@ class CKRTLogExtractor {
   // Works against the process's repository pump and real unit proxies,
   // pausing one second between repository scans.
   explicit CKRTLogExtractor(CListener* listener);
+  ~CKRTLogExtractor();
   // Everything the extractor reaches outside itself, for tests and tools:
   // `repository` is borrowed and must outlive the extractor.
   CKRTLogExtractor(CListener* listener, qo::pm::repository_if_t* repository,
@@ -132,6 +150,7 @@ class CKRTLogExtractor {
   bool ListUnits();
 
   const std::list<SKRTRecord>& units() const { return units_; }
+  const SClearing& clearing() const { return clearing_; }
   // What became of each unit, in list order, after GetLogs.
   const std::vector<UnitOutcome>& outcomes() const { return outcomes_; }
   // True when GetLogs had units and none of them gave a log, not even an
@@ -167,7 +186,7 @@ class CKRTLogExtractor {
   // Retrieves one unit's log into its file; reports through `out`.
   UnitOutcome FetchUnit(const SKRTRecord& unit, const COutputFolder& folder,
                         const std::string& file, size_t index,
-                        class COrderedOutput& out);
+                        class COrderedOutput& out, class CProgress& progress);
   // The output folder of the settings, or the current one.
   const COutputFolder& Folder();
 
@@ -179,8 +198,11 @@ class CKRTLogExtractor {
   std::ostream& diagnostics_;
   SFetchSettings settings_;
   std::unique_ptr<COutputFolder> own_folder_;  // when settings_ has none
+  // Compresses the log files GetLogs completes, for ZipLogs to take.
+  std::unique_ptr<class CCompressionStage> compression_;
   // What the last GetLogs did, one record per unit in list order.
   std::vector<UnitOutcome> outcomes_;
+  SClearing clearing_;
   FailureProbe repository_failure_;
   Clock now_ = std::chrono::steady_clock::now;
   SDiscovery discovery_;

@@ -6,6 +6,7 @@
 #include "app/fetch/ordered_output.h"
 #include "app/fetch/unit_runner.h"
 #include "app/krt_log_extractor.h"
+#include "app/reasons.h"
 #include "runtime/pos/ip_address.h"
 
 bool CKRTLogExtractor::ListUnits() {
@@ -17,18 +18,23 @@ bool CKRTLogExtractor::ListUnits() {
     const SKRTRecord& unit = *units[i];
     const std::string head =
         "KRT" + unit.name + "\t" + qo::pos::dotted_address(unit.address);
+    const char* operation = "connect";
     try {
       std::unique_ptr<qo::log::manager_if_t> manager = managers_(unit.ior);
+      operation = "range";
       uint32_t first = 0;
       uint32_t last = 0;
       manager->range(first, last);
       const uint32_t count = last > first ? last - first : 0;
       out.Line(i, head + "\t" + std::to_string(first) + "\t" +
                       std::to_string(last) + "\t" + std::to_string(count));
-    } catch (const std::exception& e) {
+    } catch (const std::exception&) {
+      SReasonContext context;
+      context.timeout_seconds = settings_.timeout_seconds;
+      context.making_reference = std::string(operation) == "connect";
       out.Line(i, head + "\tfailed");
-      out.Reason(
-          i, "krtlogs: KRT" + unit.name + " at " + unit.key + ": " + e.what());
+      out.Reason(i, FailureLine(UnitLabel(unit), operation,
+                                DescribeCurrentException(context)));
       failed[i] = 1;
     }
     out.Finish(i);

@@ -13,13 +13,18 @@
 #include <cstring>
 #include <exception>
 #include <set>
+#include <thread>
 
+#include "app/fetch/compression_stage.h"
 #include "app/fetch/ordered_output.h"
 #include "app/fetch/unit_runner.h"
 #include "app/krt_log_extractor.h"
 #include "app/output/log_writer.h"
 #include "app/output/since_state.h"
+#include "app/progress.h"
+#include "app/reasons.h"
 #include "app/temp_file.h"
+#include "app/text_escape.h"
 #include "runtime/error/exception.h"
 #include "runtime/pos/ip_address.h"
 
@@ -69,11 +74,24 @@ bool CKRTLogExtractor::GetLogs() {
     return list;
   }();
   outcomes_.assign(units.size(), UnitOutcome());
-  COrderedOutput out(listener_, diagnostics_, units.size());
-  RunForEachUnit(units.size(), settings_.jobs, [&](size_t i) {
-    outcomes_[i] = FetchUnit(*units[i], folder, files[i], i, out);
-    out.Finish(i);
-  });
+  compression_.reset();
+  if (!units.empty()) {
+    const int workers =
+        settings_.compression_workers > 0
+            ? settings_.compression_workers
+            : static_cast<int>(std::thread::hardware_concurrency());
+    compression_.reset(new CCompressionStage(folder, units.size(), workers,
+                                             CCompressionStage::kDefaultLevel));
+  }
+  CProgress progress(STDERR_FILENO, settings_.progress, units.size());
+  {
+    COrderedOutput out(listener_, diagnostics_, units.size(), &progress);
+    RunForEachUnit(units.size(), settings_.jobs, [&](size_t i) {
+      outcomes_[i] = FetchUnit(*units[i], folder, files[i], i, out, progress);
+      out.Finish(i);
+    });
+  }
+  progress.Finish();
   bool all_ok = true;
   for (const UnitOutcome& outcome : outcomes_) {
     if (outcome.status == UnitStatus::kFailed || IsIncomplete(outcome)) {
@@ -93,18 +111,21 @@ bool CKRTLogExtractor::EveryUnitFailed() const {
 UnitOutcome CKRTLogExtractor::FetchUnit(const SKRTRecord& unit,
                                         const COutputFolder& folder,
                                         const std::string& file, size_t index,
-                                        COrderedOutput& out) {
+                                        COrderedOutput& out,
+                                        CProgress& progress) {
   const SteadyClock::time_point start = SteadyClock::now();
   UnitOutcome outcome;
   outcome.name = unit.name;
   outcome.address = qo::pos::dotted_address(unit.address);
   outcome.key = unit.key;
-  const std::string who = "KRT" + unit.name + " (" + outcome.address + ")";
   std::unique_ptr<CTempFile> temporary;
   std::unique_ptr<CLogWriter> writer;
-  bool reply_read = false;  // failures from here on are the file's
+  // The call under way, for the reason of a failure.
+  const char* operation = "connect";
+  bool file_failed = false;
   try {
     std::unique_ptr<qo::log::manager_if_t> manager = managers_(unit.ior);
+    operation = "range";
     manager->range(outcome.range_first, outcome.range_last);
     outcome.ranged = true;
     outcome.asked =
@@ -119,11 +140,11 @@ UnitOutcome CKRTLogExtractor::FetchUnit(const SKRTRecord& unit,
       return outcome;
     }
     out.Line(index, "Getting logs from KRT" + unit.name);
-    const std::string path = folder.PathOf(file);
     try {
       // A folder at the file's name cannot be replaced; find out before
       // asking the unit for a log that could not be kept.
       struct stat st;
+      const std::string path = folder.PathOf(file);
       if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         errno = EISDIR;
         throw qo::pos::exception_t("cannot create " + path);
@@ -132,39 +153,56 @@ UnitOutcome CKRTLogExtractor::FetchUnit(const SKRTRecord& unit,
           new CTempFile(folder, file, CTempFile::Purpose::kLogFile));
     } catch (const std::exception& e) {
       out.Line(index, "Failed to open log file for KRT " + unit.name);
-      out.Reason(index, "krtlogs: " + std::string(e.what()));
+      out.Reason(index, FailureLine(UnitLabel(unit), "open",
+                                    {EscapeControlCharacters(e.what()), ""}));
       outcome.reason = e.what();
       outcome.seconds = SecondsSince(start);
       return outcome;
     }
-    writer.reset(new CLogWriter(settings_.format, temporary->fd(), path,
-                                settings_.sha256));
-    manager->stream_last(outcome.asked.count, *writer);
+    writer.reset(new CLogWriter(settings_.format, temporary->fd(),
+                                folder.PathOf(file),
+                                settings_.manifest != nullptr));
+    {
+      std::unique_ptr<CProgress::CUnit> shown = progress.Start(UnitLabel(unit));
+      shown->Expect(outcome.asked.count);
+      CProgress::CCountingSink counted(*writer, *shown);
+      operation = "get_last";
+      manager->stream_last(outcome.asked.count, counted);
+    }
     manager.reset();
-    reply_read = true;
+    file_failed = true;  // from here on, failures are the file's
     outcome.written = writer->Finish();
     temporary->Commit();
     outcome.status = UnitStatus::kOk;
     outcome.file = file;
+    if (compression_) compression_->Submit(index, file);
     if (IsIncomplete(outcome)) {
       // The file holds what came; the technician must know it is short.
       outcome.reason = "the unit sent " +
                        std::to_string(outcome.written.entries) + " of the " +
                        std::to_string(outcome.asked.count) +
                        " entries its range announced";
-      out.Reason(index, "krtlogs: " + who + ": get_last: " + outcome.reason);
+      out.Reason(index, FailureLine(UnitLabel(unit), "get_last",
+                                    {outcome.reason, ""}));
     }
   } catch (const std::exception& e) {
     temporary.reset();
     outcome.status = UnitStatus::kFailed;
     outcome.file.clear();
-    outcome.reason = e.what();
-    if (reply_read || (writer && writer->failed())) {
+    if (file_failed || (writer && writer->failed())) {
+      outcome.reason = EscapeControlCharacters(e.what());
       out.Line(index, "Failed to write log file for KRT " + unit.name);
-      out.Reason(index, "krtlogs: " + std::string(e.what()));
+      out.Reason(index,
+                 FailureLine(UnitLabel(unit), "write", {outcome.reason, ""}));
     } else {
+      SReasonContext context;
+      context.peer = Peer::kUnit;
+      context.timeout_seconds = settings_.timeout_seconds;
+      context.making_reference = std::string(operation) == "connect";
+      const SReason reason = DescribeCurrentException(context);
+      outcome.reason = reason.Text();
       out.Line(index, "Failed to get logs from KRT" + unit.name);
-      out.Reason(index, "krtlogs: " + who + ": " + e.what());
+      out.Reason(index, FailureLine(UnitLabel(unit), operation, reason));
     }
   }
   outcome.seconds = SecondsSince(start);

@@ -1,10 +1,14 @@
 #include "app/fetch/ordered_output.h"
 
+#include <memory>
 #include <ostream>
 
+#include "app/progress.h"
+
 COrderedOutput::COrderedOutput(CKRTLogExtractor::CListener* listener,
-                               std::ostream& diagnostics, size_t units)
-    : listener_(listener), diagnostics_(diagnostics) {
+                               std::ostream& diagnostics, size_t units,
+                               CProgress* progress)
+    : listener_(listener), diagnostics_(diagnostics), progress_(progress) {
   qo::pproc::guard_t guard(lock_);
   pending_.resize(units);
 }
@@ -42,6 +46,8 @@ void COrderedOutput::Finish(size_t unit) {
 }
 
 void COrderedOutput::Print(const Message& message) {
+  std::unique_ptr<CProgress::CHold> hold;
+  if (progress_ != nullptr) hold.reset(new CProgress::CHold(*progress_));
   if (message.reason) {
     diagnostics_ << message.text << std::endl;
   } else {

@@ -6,8 +6,10 @@
 // until every unit before them has finished.
 //
 // Standard-output lines go to the listener, reasons to the diagnostics
-// stream, both in that order. Any thread; the listener and the stream are
-// borrowed and only ever called with the object's lock held.
+// stream, both in that order, each with a progress line (if any) kept off
+// the terminal while it is printed. Any thread; the listener, the stream
+// and the progress are borrowed and only ever used with the object's lock
+// held.
 #ifndef KRTLOGS_APP_FETCH_ORDERED_OUTPUT_H_
 #define KRTLOGS_APP_FETCH_ORDERED_OUTPUT_H_
 
@@ -23,7 +25,8 @@
 class COrderedOutput {
  public:
   COrderedOutput(CKRTLogExtractor::CListener* listener,
-                 std::ostream& diagnostics, size_t units);
+                 std::ostream& diagnostics, size_t units,
+                 class CProgress* progress = nullptr);
   COrderedOutput(const COrderedOutput&) = delete;
   COrderedOutput& operator=(const COrderedOutput&) = delete;
 
@@ -50,6 +53,7 @@ class COrderedOutput {
 
   CKRTLogExtractor::CListener* const listener_;
   std::ostream& diagnostics_;
+  CProgress* const progress_;
   qo::pproc::mutex_t lock_;
   std::vector<Pending> pending_ GUARDED_BY(lock_);
   size_t head_ GUARDED_BY(lock_) = 0;  // first unit not yet finished

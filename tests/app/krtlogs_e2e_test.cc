@@ -24,7 +24,12 @@ TEST_F(E2eTest, SingleUnitIsFetchedIntoItsArchive) {
             Lines(r.out))
       << r.err;
   EXPECT_EQ(0, r.status) << r.err;
-  EXPECT_EQ("", r.err);
+  // Standard error holds only the run's summary.
+  EXPECT_EQ(1u, Lines(r.err).size()) << r.err;
+  EXPECT_EQ(0u, r.err.rfind("krtlogs: summary: 1 asked, 1 found, 1 collected, "
+                            "0 empty, 0 failed; 50 entries, ",
+                            0))
+      << r.err;
   EXPECT_EQ(Strings({"KRTLog_10.1.2.33.zip"}), Files(work_.path()));
   ExpectArchive(Work("KRTLog_10.1.2.33.zip"),
                 {{"KRT33_log.txt", ExpectedLog("10.1.2.33", 50, 7)}});

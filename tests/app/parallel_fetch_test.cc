@@ -198,7 +198,7 @@ TEST_F(ExtractorTest, ManyJobsGiveTheLinesAndFilesOfOne) {
       EXPECT_EQ(
           Lines({"Getting logs from KRT1", "Getting logs from KRT2",
                  "Failed to get logs from KRT2",
-                 "!krtlogs: KRT2 (10.1.2.2): lost the unit",
+                 "!krtlogs: KRT2 (10.1.2.2): get_last: lost the unit",
                  "No Log entries found on KRT 3", "Getting logs from KRT4"}),
           listener.lines);
     } else {
