@@ -13,8 +13,8 @@
 #include <string>
 
 #include "app/archive_target.h"
-#include "app/cout_listener.h"
 #include "app/folder.h"
+#include "app/internal/cout_listener.h"
 #include "app/krt_log_extractor.h"
 #include "app/orb_scope.h"
 #include "app/output/file_io.h"

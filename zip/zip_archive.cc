@@ -66,20 +66,22 @@ bool CZipArchive::AddFile(const std::string& path, const std::string& name,
 }
 
 bool CZipArchive::AddFile(CZipAddRequest& request) {
-  // 1. The path without trailing separators.
+  // The source is named by its path, without trailing separators.
   // Source objects (m_pFile) are not used in this system: refused.
   if (request.m_pFile != nullptr) return false;
   const std::string path = TrimTrailingSeparators(request.m_szFilePath);
   if (path.empty()) return false;
 
-  // 2. Attributes and time of the source.
+  // The entry records the source's permission bits and time (now, when
+  // the system gives none).
   struct stat64 st;
   if (::stat64(path.c_str(), &st) != 0) ThrowError(CZipException::fileError);
   const uint32_t attributes = st.st_mode & 0xF1FF;
   time_t mtime = st.st_mtime;
   if (mtime == static_cast<time_t>(-1)) mtime = time(nullptr);
 
-  // 3. The template header.
+  // The template header: Unix attributes, the name the entry is stored
+  // under, the time.
   CZipFileHeader templ;
   templ.SetSystemCompatibility(zr::kSystemUnix);
   templ.SetSystemAttributes(attributes);
@@ -96,7 +98,8 @@ bool CZipArchive::AddFile(CZipAddRequest& request) {
     return true;
   }
 
-  // 4 and 5. Level.
+  // The level: an archive set to store, and tiny files, store their data
+  // as it is.
   int level = request.m_iComprLevel;
   if (m_uCompressionMethod == CZipCompressor::methodStore) level = 0;
   const bool compressible = level != 0;
@@ -106,7 +109,8 @@ bool CZipArchive::AddFile(CZipAddRequest& request) {
     level = 0;
   }
 
-  // 6. The source and its length.
+  // The source's length decides whether the entry fits the 32-bit fields,
+  // checked before anything of the entry is written.
   CZipFile source;
   source.Open(path, CZipFile::ModeRead | CZipFile::ShareDenyNone, true);
   const uint64_t length = source.GetLength();
@@ -119,13 +123,13 @@ bool CZipArchive::AddFile(CZipAddRequest& request) {
   templ.m_uLocalUncomprSize = static_cast<uint32_t>(length);
   if (!compressible) templ.m_uLocalComprSize = static_cast<uint32_t>(length);
 
-  // 7. The entry.
+  // The entry is opened only now that it is known to fit.
   if (!OpenEntry(templ, level, nullptr, request.m_uReplaceIndex)) {
     source.Close();
     return false;
   }
 
-  // 8. The data. The file's end shows as a short read.
+  // The data, in chunks; the file's end shows as a short read.
   const uint32_t chunk =
       request.m_nBufSize == 0 ? kDefaultBufferSize : request.m_nBufSize;
   CZipAutoBuffer buffer(chunk);
@@ -135,7 +139,7 @@ bool CZipArchive::AddFile(CZipAddRequest& request) {
     if (n < chunk) break;
   }
 
-  // 9.
+  // Closing the entry writes its sizes and CRC into the local header.
   CloseEntry();
   source.Close();
   return true;

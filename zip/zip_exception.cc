@@ -90,8 +90,8 @@ const char* FixedText(int cause) {
   return nullptr;
 }
 
-// Step 4 of GetErrorText: the text of the current errno (100 when it is 0)
-// looked up in the table once more.
+// The last resort of GetErrorText: the current errno (the generic error
+// when it is 0) looked up in the table of fixed texts.
 std::string ErrnoText(int current_errno) {
   int cause = current_errno == 0 ? CZipException::genericError : current_errno;
   const char* text = FixedText(cause);

@@ -1,8 +1,8 @@
 // The listener that prints each extractor message as one line on standard
 // output, flushed at once so that progress shows while the run goes on.
 // Called by one thread at a time.
-#ifndef KRTLOGS_APP_COUT_LISTENER_H_
-#define KRTLOGS_APP_COUT_LISTENER_H_
+#ifndef KRTLOGS_APP_INTERNAL_COUT_LISTENER_H_
+#define KRTLOGS_APP_INTERNAL_COUT_LISTENER_H_
 
 #include <iostream>
 #include <string>
@@ -20,4 +20,4 @@ class CCoutListener : public CKRTLogExtractor::CListener {
   virtual ~CCoutListener() = default;
 };
 
-#endif  // KRTLOGS_APP_COUT_LISTENER_H_
+#endif  // KRTLOGS_APP_INTERNAL_COUT_LISTENER_H_
