@@ -19,3 +19,4 @@ for kind in plain asan; do
 done
 echo "== packages" >&2
 bash scripts/package.sh --check build
+bash ansible/test/run.sh
