@@ -46,32 +46,10 @@ bool IsMalformedReference(const system_exception_info_t& info) {
   return Named(info, "MARSHAL") && info.minor == kInvalidIOR;
 }
 
-const char* CompletionText(completion_t completed) {
-  switch (completed) {
-    case completion_t::yes:
-      return "YES";
-    case completion_t::no:
-      return "NO";
-    case completion_t::maybe:
-      return "MAYBE";
-    case completion_t::unknown:
-      break;
-  }
-  return "UNKNOWN";
-}
-
 std::string Hex(uint32_t value) {
   char text[sizeof("0x") + 8];
   snprintf(text, sizeof(text), "0x%08X", value);
   return text;
-}
-
-// "TIMEOUT (TIMEOUT_CallTimedOutOnClient, completed = MAYBE)".
-std::string SystemExceptionText(const system_exception_info_t& info) {
-  std::string minor =
-      info.minor_name.empty() ? Hex(info.minor) : info.minor_name;
-  return info.name + " (" + minor +
-         ", completed = " + CompletionText(info.completed) + ")";
 }
 
 std::string NoAnswer(const SReasonContext& context) {
@@ -120,7 +98,7 @@ SReason DescribeCorba(const qo::corba::exception_t& e,
   // Failures raised without a system exception (the pump's own "no
   // connection") are already plain.
   if (info.name.empty()) return {e.what(), ""};
-  return {TransportWords(info, context), SystemExceptionText(info)};
+  return {TransportWords(info, context), info.text()};
 }
 
 SReason DescribeErrorCode(const qo::errorcode_t& e,

@@ -67,39 +67,13 @@ completion_t completion_of(CORBA::CompletionStatus status) {
   return completion_t::unknown;
 }
 
-const char* completion_name(CORBA::CompletionStatus status) {
-  switch (completion_of(status)) {
-    case completion_t::yes:
-      return "YES";
-    case completion_t::no:
-      return "NO";
-    case completion_t::maybe:
-      return "MAYBE";
-    case completion_t::unknown:
-      break;
-  }
-  return "UNKNOWN";
-}
-
-// "TRANSIENT (TRANSIENT_ConnectFailed, completed = NO)"; the minor code in
-// hexadecimal when omniORB has no name for it.
-std::string info_text(const CORBA::SystemException& e) {
-  const char* minor_name = e.NP_minorString();
-  std::string minor =
-      minor_name != nullptr
-          ? std::string(minor_name)
-          : qo::format("0x%08x", static_cast<unsigned>(e.minor()));
-  return std::string(e._name()) + " (" + minor +
-         ", completed = " + completion_name(e.completed()) + ")";
-}
-
 }  // namespace
 
 std::string system_exception_text(const CORBA::SystemException& e) {
   const uint32_t minor = e.minor();
   if ((minor & ~uint32_t{0xFFF}) != kVendorMinorCodeSet) {
     return "SystemException (VMCID != TAO_DEFAULT_MINOR_CODE) : " +
-           info_text(e);
+           system_exception_info(e).text();
   }
   return location_text(minor & 0xF80) + vendor_completion_text(e.completed());
 }

@@ -84,6 +84,28 @@ void ensure(bool condition, const char* context) {
 
 namespace corba {
 
+const char* completion_name(completion_t completed) {
+  switch (completed) {
+    case completion_t::yes:
+      return "YES";
+    case completion_t::no:
+      return "NO";
+    case completion_t::maybe:
+      return "MAYBE";
+    case completion_t::unknown:
+      break;
+  }
+  return "UNKNOWN";
+}
+
+std::string system_exception_info_t::text() const {
+  const std::string minor_text =
+      minor_name.empty() ? qo::format("0x%08x", static_cast<unsigned>(minor))
+                         : minor_name;
+  return name + " (" + minor_text +
+         ", completed = " + completion_name(completed) + ")";
+}
+
 exception_t::exception_t(const char* text) : text_(text) {}
 
 exception_t::exception_t(const std::string& text) : text_(text) {}

@@ -107,7 +107,14 @@ struct system_exception_info_t {
   uint32_t minor = 0;      // the minor code as received
   std::string minor_name;  // "TRANSIENT_ConnectFailed"; empty when unknown
   completion_t completed = completion_t::unknown;
+
+  // "TRANSIENT (TRANSIENT_ConnectFailed, completed = NO)"; the minor code
+  // in hexadecimal when it has no name.
+  std::string text() const;
 };
+
+// "YES", "NO", "MAYBE" or "UNKNOWN".
+const char* completion_name(completion_t completed);
 
 // A CORBA system exception or transport failure, already turned into text.
 class exception_t : public std::exception {
