@@ -15,6 +15,7 @@
 #include "app/archive_target.h"
 #include "app/folder.h"
 #include "app/krt_log_extractor.h"
+#include "app/text_escape.h"
 #include "runtime/error/exception.h"
 #include "zip/zip_archive.h"
 
@@ -77,8 +78,11 @@ bool CKRTLogExtractor::ZipLogs(const std::string& archive) {
     // Refuses a name that cannot take the archive before anything is said
     // or written.
     CArchiveTarget target(folder, archive);
-    WriteArchive(target.temp_path(), entries,
-                 [&] { Report("Zipping up log files to " + shown); });
+    // The name holds the address as given to -s, which may hold control
+    // characters; one event stays one line.
+    WriteArchive(target.temp_path(), entries, [&] {
+      Report("Zipping up log files to " + EscapeControlCharacters(shown));
+    });
     backup = target.Commit(some_failed);
   } catch (const std::exception& e) {
     Report("Caught exception trying to zip up files");
