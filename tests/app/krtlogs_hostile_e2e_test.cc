@@ -6,6 +6,7 @@
 // exit status.
 #include <signal.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -228,6 +229,30 @@ TEST_F(HostileRepositoryTest, ErrorsRaisedByTheRepositoryFailDiscovery) {
     }
     EXPECT_EQ(Strings(), Files(work_.path()));
   }
+}
+
+// Each call to the repository has its own short limit; a bound this loose
+// only tells that apart from a call left to the units' 60 s or to no limit.
+constexpr auto kGenerousBound = std::chrono::seconds(40);
+
+TEST_F(HostileRepositoryTest, ARepositoryThatStopsAnsweringMidSearchEndsIt) {
+  ServeRepository({"--key", "10.1.2.1/log_man_v1", "IOR:00", "--key",
+                   "10.1.2.2/log_man_v1", "IOR:00", "--fail",
+                   "value_get:hang"});
+  const auto start = std::chrono::steady_clock::now();
+  ProcessResult r = Krtlogs({"-n", "2"});
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(Strings({"Searching for 2 KRTs", "done", "Searching for 2 KRTs ",
+                     "Searching for Velto Keys", "Found an KRT at 10.1.2.1",
+                     "Failed to find all KRTs", "done"}),
+            Lines(r.out))
+      << r.err;
+  EXPECT_EQ(255, r.status);
+  EXPECT_NE(std::string::npos,
+            r.err.find("krtlogs: Velto repository: value_get: no answer "
+                       "within 3 s [TIMEOUT"))
+      << r.err;
+  EXPECT_LT(took, kGenerousBound);
 }
 
 TEST_F(E2eTest, ALogShorterThanItsRangeIsKeptAndReported) {

@@ -9,14 +9,17 @@
 //   --fail OP:KIND   every call of OP (keys_get or value_get) fails with
 //                    KIND: "exception" raises qoc::exception_x with
 //                    kExceptionText, "errorcode" raises qoc::errorcode_x
-//                    with kFailureCode
+//                    with kFailureCode, "hang" never answers until the
+//                    server is stopped
 // Prints "test_repository ready" once it answers; runs until SIGINT or
 // SIGTERM, then exits with status 0. Status 1 when it cannot serve, 2 for a
 // bad command line.
 #include "tests/app/test_repository.h"
 
+#include <condition_variable>
 #include <iostream>
 #include <list>
+#include <mutex>
 #include <string>
 
 #include "runtime/corba/call.h"
@@ -32,14 +35,7 @@ constexpr char kUsage[] =
     "usage: test_repository [--key KEY VALUE]... [--fail OPERATION:KIND]...";
 constexpr char kEndpoint[] = "iiop://127.0.0.1:4000";
 
-enum class Failure { kNone, kException, kErrorCode };
-
-[[noreturn]] void Raise(Failure failure) {
-  if (failure == Failure::kErrorCode) {
-    throw qo::errorcode_t(test_repository::kFailureCode);
-  }
-  throw qo::exception_t(std::string(test_repository::kExceptionText));
-}
+enum class Failure { kNone, kException, kErrorCode, kHang };
 
 class scripted_repository_t : public memory_repository_t {
  public:
@@ -47,14 +43,44 @@ class scripted_repository_t : public memory_repository_t {
   Failure value_get_failure = Failure::kNone;
 
   bool value_get(const std::string& key, std::string& value) override {
-    if (value_get_failure != Failure::kNone) Raise(value_get_failure);
+    Fail(value_get_failure);
     return memory_repository_t::value_get(key, value);
   }
   void keys_get(const std::string& pattern, std::list<std::string>& keys,
                 bool flag) override {
-    if (keys_get_failure != Failure::kNone) Raise(keys_get_failure);
+    Fail(keys_get_failure);
     memory_repository_t::keys_get(pattern, keys, flag);
   }
+
+  // Ends the calls that hang (with an exception), so that the ORB can shut
+  // down; later calls fail at once.
+  void Release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_ = true;
+    wake_.notify_all();
+  }
+
+ private:
+  void Fail(Failure failure) {
+    switch (failure) {
+      case Failure::kNone:
+        return;
+      case Failure::kErrorCode:
+        throw qo::errorcode_t(test_repository::kFailureCode);
+      case Failure::kHang: {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [this] { return released_; });
+        break;
+      }
+      case Failure::kException:
+        break;
+    }
+    throw qo::exception_t(std::string(test_repository::kExceptionText));
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool released_ = false;  // guarded by mutex_
 };
 
 bool ParseFailure(const std::string& text, scripted_repository_t& repository) {
@@ -67,6 +93,8 @@ bool ParseFailure(const std::string& text, scripted_repository_t& repository) {
     failure = Failure::kException;
   } else if (kind == "errorcode") {
     failure = Failure::kErrorCode;
+  } else if (kind == "hang") {
+    failure = Failure::kHang;
   } else {
     return false;
   }
@@ -119,6 +147,7 @@ int main(int argc, char** argv) {
   std::cout << "test_repository ready" << std::endl;
 
   WaitForStopSignal(signals, -1);
+  repository.Release();
   try {
     qo::pm::servant_remove(&repository, false);
     qo::corba::generic_call([] { qo::corba::orb_t::destroy(); });
