@@ -76,6 +76,8 @@ TEST_F(E2eTest, LinksAndSpecialFilesAtTheToolsNamesAreReplacedNotFollowed) {
        outside.File("created")},
       {"hard link to a file outside", "KRT1_log.txt", Thing::kHardLink, victim},
       {"FIFO", "KRT1_log.txt", Thing::kFifo, ""},
+      {"hard link at the lock file's name", ".krtlogs.lock", Thing::kHardLink,
+       victim},
       {"symlink at the archive's name", "KRTLogs.zip", Thing::kSymlink, victim},
       {"dangling symlink at the archive's name", "KRTLogs.zip", Thing::kSymlink,
        outside.File("created.zip")},
