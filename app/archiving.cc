@@ -20,6 +20,7 @@
 #include "app/output/file_io.h"
 #include "app/output/manifest.h"
 #include "app/temp_file.h"
+#include "app/text_escape.h"
 #include "runtime/error/exception.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_compression_pool.h"
@@ -88,7 +89,9 @@ bool CKRTLogExtractor::ZipLogs(const std::string& archive) {
     };
     CZipArchive zip;
     zip.Open(target.temp_path(), CZipArchive::zipCreate, kSingleVolume);
-    Report("Zipping up log files to " + shown);
+    // The name holds the address as given to -s, which may hold control
+    // characters; one event stays one line.
+    Report("Zipping up log files to " + EscapeControlCharacters(shown));
     for (const auto& file : files) {
       const std::string path = folder.PathOf(file.second);
       CCompressionStage::SResult compressed;

@@ -204,8 +204,10 @@ void COutputFolder::Lock() {
     }
     if (writable) {
       std::string pid = std::to_string(getpid()) + "\n";
-      // The process id only makes the next run's message plainer.
-      if (ftruncate(file.get(), 0) == 0) {
+      // The process id only makes the next run's message plainer. A lock
+      // file with another name (a hard link) is someone's file elsewhere
+      // too, and is locked but never written.
+      if (held.st_nlink == 1 && ftruncate(file.get(), 0) == 0) {
         (void)!pwrite(file.get(), pid.data(), pid.size(), 0);
       }
       CTempRegistry& registry = CTempRegistry::Instance();

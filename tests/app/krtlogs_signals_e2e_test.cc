@@ -1,0 +1,324 @@
+// Runs that meet other runs and signals: a second run in a busy folder
+// stops before it contacts anything, a run killed outright leaves a
+// temporary that the next run removes, and an interrupted run removes its
+// unfinished files and keeps every complete one. A unit hung in get_last
+// holds a run at a point the test chooses; stopping that unit's krt-sim
+// lets the run go on.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/app/e2e_fixture.h"
+
+namespace krtlogs_test {
+namespace {
+
+using testing_support::BackgroundProcess;
+using testing_support::ProcessResult;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+using Strings = std::vector<std::string>;
+
+// Generous: only a run that hangs or a server that never starts uses it up.
+constexpr int kPatienceMs = 60000;
+constexpr char kTemporaryMarker[] = ".krtlogs-tmp-";
+constexpr char kOlderArchive[] = "an older archive";
+
+constexpr auto kPollInterval = std::chrono::milliseconds(10);
+
+// The fixture's folder listing, for the helpers below.
+struct Folder : E2eTest {
+  using E2eTest::Files;
+};
+
+// The temporaries in `dir` that are to become `final_name`.
+Strings Temporaries(const std::string& dir, const std::string& final_name) {
+  Strings found;
+  for (const std::string& name : Folder::Files(dir)) {
+    if (name.rfind("." + final_name + kTemporaryMarker, 0) == 0) {
+      found.push_back(name);
+    }
+  }
+  return found;
+}
+
+// Waits until `dir` holds a temporary for `final_name` (the tool names the
+// unit before it creates the unit's file); false if none came in time.
+bool WaitForTemporary(const std::string& dir, const std::string& final_name) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
+  while (Temporaries(dir, final_name).empty()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  return true;
+}
+
+std::string Joined(const Strings& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+// krtlogs running in the background in `folder`, with its standard output
+// and standard error in files of their own under `logs`.
+class BackgroundRun {
+ public:
+  BackgroundRun(const std::string& folder, const Strings& args,
+                const std::string& logs)
+      : err_path_(logs + "/krtlogs.err"),
+        process_(Argv(folder, args, err_path_), logs + "/krtlogs.out") {}
+
+  pid_t pid() const { return process_.pid(); }
+  // Waits until standard output holds `line` as a whole line.
+  bool WaitForLine(const std::string& line) const {
+    return process_.WaitForOutput("\n" + line + "\n", kPatienceMs) ||
+           process_.Output().rfind(line + "\n", 0) == 0;
+  }
+  // Sends `signal` and waits for the end; -1 when the run does not end.
+  int Signal(int signal) {
+    const pid_t pid = process_.pid();
+    if (pid > 0) kill(pid, signal);  // never -1: that would reach everyone
+    return Wait();
+  }
+  int Wait() { return process_.WaitForExit(kPatienceMs).value_or(-1); }
+  std::string out() const { return process_.Output(); }
+  std::string err() const { return ReadFile(err_path_); }
+
+ private:
+  static Strings Argv(const std::string& folder, const Strings& args,
+                      const std::string& err_path) {
+    Strings argv = {"sh",
+                    "-c",
+                    "cd \"$0\" && err=$1 && shift && exec \"$@\" 2>\"$err\"",
+                    folder,
+                    err_path,
+                    KRTLOGS_BIN};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+  }
+
+  std::string err_path_;
+  BackgroundProcess process_;
+};
+
+class SignalsE2eTest : public E2eTest {
+ protected:
+  // A unit at `address` whose get_last never answers until StopHungUnit.
+  void StartHungUnit(const std::string& address) {
+    hung_ = std::make_unique<BackgroundProcess>(
+        Strings{KRT_SIM_BIN, "--address", address, "--entries", "20", "--fault",
+                address + ":hang:get_last"},
+        logs_.File("hung.out"));
+    ASSERT_TRUE(hung_->WaitForOutput("krt-sim ready", kPatienceMs))
+        << hung_->Output();
+  }
+  // The hung call fails at once, and the run goes on.
+  void StopHungUnit() {
+    if (hung_) {
+      EXPECT_EQ(0, hung_->Stop(SIGTERM)) << hung_->Output();
+    }
+    hung_.reset();
+  }
+  void TearDown() override {
+    StopHungUnit();
+    E2eTest::TearDown();
+  }
+
+  // Unit 1 with a small log, unit 2 hung in get_last.
+  void StartOneGoodOneHung() {
+    StartUnits({"--units", "1", "--entries", "30"});
+    StartHungUnit("10.1.2.2");
+  }
+
+  const Strings kUntilUnit2 = {
+      "Searching for 2 KRTs",     "done",
+      "Searching for 2 KRTs ",    "Searching for Velto Keys",
+      "Found an KRT at 10.1.2.1", "Found an KRT at 10.1.2.2",
+      "Getting logs from KRT1",   "Getting logs from KRT2"};
+
+ private:
+  std::unique_ptr<BackgroundProcess> hung_;
+};
+
+TEST_F(SignalsE2eTest, ASecondRunInABusyFolderStopsBeforeContactingAnything) {
+  StartOneGoodOneHung();
+  BackgroundRun first(work_.path(), {"-n", "2"}, logs_.path());
+  const pid_t holder = first.pid();
+  ASSERT_TRUE(first.WaitForLine("Getting logs from KRT2")) << first.out();
+  ASSERT_TRUE(WaitForTemporary(work_.path(), "KRT2_log.txt"));
+  const Strings busy = Files(work_.path());
+
+  TempDir elsewhere;
+  const std::string named = "the folder " + work_.path();
+  const struct {
+    Strings args;
+    std::string cwd;
+    std::string folder;
+  } cases[] = {
+      {{"-n", "2"}, work_.path(), "the current folder"},
+      {{"-s", "10.1.2.1", "-o", work_.path()}, elsewhere.path(), named},
+      {{"-n", "1", "-o", work_.path() + "/"}, elsewhere.path(), named},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    ProcessResult second = Krtlogs(c.args, c.cwd);
+    EXPECT_EQ("", second.out);
+    EXPECT_EQ("krtlogs: another krtlogs run (process " +
+                  std::to_string(holder) + ") is working in " + c.folder + "\n",
+              second.err);
+    EXPECT_EQ(1, second.status);
+  }
+  EXPECT_EQ(busy, Files(work_.path()));
+  EXPECT_EQ(Strings(), Files(elsewhere.path()));
+  EXPECT_EQ(ExpectedLog("10.1.2.1", 30), ReadFile(Work("KRT1_log.txt")));
+
+  // The first run ends as it would have alone.
+  StopHungUnit();
+  EXPECT_EQ(1, first.Wait());
+  Strings expected = kUntilUnit2;
+  expected.insert(expected.end(),
+                  {"Failed to get logs from KRT2",
+                   "Zipping up log files to KRTLogs.zip", "done"});
+  EXPECT_EQ(expected, Lines(first.out())) << first.err();
+  EXPECT_EQ(Strings({"KRTLogs.zip"}), Files(work_.path()));
+  ExpectArchive(Work("KRTLogs.zip"),
+                {{"KRT1_log.txt", ExpectedLog("10.1.2.1", 30)}});
+}
+
+TEST_F(SignalsE2eTest, TheTemporaryOfAKilledRunIsRemovedByTheNext) {
+  StartOneGoodOneHung();
+  // Names like a temporary that are not a run's temporary files.
+  TempDir outside;
+  WriteFile(outside.File("target"), "outside");
+  const Strings others = {".KRT5_log.txt.krtlogs-tmp-12-x",
+                          "KRT6_log.txt.krtlogs-tmp-1-2", "notes.txt"};
+  for (const std::string& name : others) WriteFile(Work(name), name);
+  const std::string link = ".KRT7_log.txt.krtlogs-tmp-3-4";
+  ASSERT_EQ(0, symlink(outside.File("target").c_str(), Work(link).c_str()));
+
+  BackgroundRun killed(work_.path(), {"-n", "2"}, logs_.path());
+  ASSERT_TRUE(killed.WaitForLine("Getting logs from KRT2")) << killed.out();
+  ASSERT_TRUE(WaitForTemporary(work_.path(), "KRT2_log.txt"));
+  const Strings left = Temporaries(work_.path(), "KRT2_log.txt");
+  ASSERT_EQ(1u, left.size()) << Joined(Files(work_.path()));
+  EXPECT_EQ(128 + SIGKILL, killed.Signal(SIGKILL));
+  EXPECT_TRUE(testing_support::FileExists(Work(left[0])));
+
+  StopHungUnit();
+  ProcessResult next = Krtlogs({"-n", "0"});
+  EXPECT_EQ(0, next.status) << next.err;
+  Strings expected = others;
+  expected.insert(expected.end(), {link, "KRT1_log.txt", "KRTLogs.zip"});
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, Files(work_.path()));
+  for (const std::string& name : others) EXPECT_EQ(name, ReadFile(Work(name)));
+  EXPECT_EQ("outside", ReadFile(outside.File("target")));
+  // The killed run's complete file is not the next run's to remove.
+  EXPECT_EQ(ExpectedLog("10.1.2.1", 30), ReadFile(Work("KRT1_log.txt")));
+  ExpectArchive(Work("KRTLogs.zip"), {});
+}
+
+TEST_F(SignalsE2eTest, AnInterruptedRunKeepsCompleteFilesAndRemovesTheRest) {
+  StartUnits(
+      {"--units", "2", "--entries", "30", "--fault", "10.1.2.2:hang:get_last"});
+  const struct {
+    int signal;
+    const char* name;
+  } cases[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir folder;
+    TempDir logs;
+    WriteFile(folder.File("KRTLogs.zip"), kOlderArchive);
+    BackgroundRun run(folder.path(), {"-n", "2"}, logs.path());
+    ASSERT_TRUE(run.WaitForLine("Getting logs from KRT2")) << run.out();
+    // The unit's file is open under its temporary name.
+    ASSERT_TRUE(WaitForTemporary(folder.path(), "KRT2_log.txt"));
+
+    EXPECT_EQ(128 + c.signal, run.Signal(c.signal));
+    EXPECT_EQ(kUntilUnit2, Lines(run.out()));
+    EXPECT_EQ(std::string("krtlogs: interrupted (") + c.name +
+                  "): removed the unfinished files; 1 complete log file kept "
+                  "in the current folder\n",
+              run.err());
+    EXPECT_EQ(Strings({"KRT1_log.txt", "KRTLogs.zip"}), Files(folder.path()));
+    EXPECT_EQ(ExpectedLog("10.1.2.1", 30),
+              ReadFile(folder.File("KRT1_log.txt")));
+    EXPECT_EQ(kOlderArchive, ReadFile(folder.File("KRTLogs.zip")));
+  }
+}
+
+// Holds every other open(2) of a file, this process's own included, until
+// released: a write lease, taken while no one else has the file open. The
+// kernel lets a held open go on its own after /proc/sys/fs/lease-break-time
+// (45 s by default), which bounds how long a test may take to act.
+class OpenBlocker {
+ public:
+  explicit OpenBlocker(const std::string& path) {
+    // The lease's break notice would otherwise end the test process.
+    previous_ = signal(SIGIO, SIG_IGN);
+    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    held_ = fd_ >= 0 && fcntl(fd_, F_SETLEASE, F_WRLCK) == 0;
+  }
+  ~OpenBlocker() {
+    if (fd_ >= 0) {
+      fcntl(fd_, F_SETLEASE, F_UNLCK);
+      close(fd_);
+    }
+    signal(SIGIO, previous_);
+  }
+  bool held() const { return held_; }
+
+ private:
+  int fd_ = -1;
+  bool held_ = false;
+  sighandler_t previous_;
+};
+
+TEST_F(SignalsE2eTest, ASignalWhileTheArchiveIsWrittenRemovesIt) {
+  StartOneGoodOneHung();
+  WriteFile(Work("KRTLogs.zip"), kOlderArchive);
+  ASSERT_EQ(0, chmod(Work("KRTLogs.zip").c_str(), 0640));
+  BackgroundRun run(work_.path(), {"-n", "2"}, logs_.path());
+  ASSERT_TRUE(run.WaitForLine("Getting logs from KRT2")) << run.out();
+  {
+    // Unit 1's file is complete; the archive's reading of it waits. (This
+    // process must not open the file either while it holds the lease.)
+    OpenBlocker blocker(Work("KRT1_log.txt"));
+    ASSERT_TRUE(blocker.held()) << strerror(errno);
+    StopHungUnit();
+    ASSERT_TRUE(run.WaitForLine("Zipping up log files to KRTLogs.zip"))
+        << run.out() << run.err();
+    ASSERT_TRUE(WaitForTemporary(work_.path(), "KRTLogs.zip"));
+    EXPECT_EQ(128 + SIGHUP, run.Signal(SIGHUP));
+  }
+  // Unit 2's failure, then the interruption.
+  const Strings err = Lines(run.err());
+  ASSERT_EQ(2u, err.size()) << run.err();
+  EXPECT_EQ(0u, err[0].rfind("krtlogs: KRT2 (10.1.2.2): ", 0)) << err[0];
+  EXPECT_EQ(
+      "krtlogs: interrupted (SIGHUP): removed the unfinished files; 1 "
+      "complete log file kept in the current folder",
+      err[1]);
+  EXPECT_EQ(Strings({"KRT1_log.txt", "KRTLogs.zip"}), Files(work_.path()));
+  EXPECT_EQ(ExpectedLog("10.1.2.1", 30), ReadFile(Work("KRT1_log.txt")));
+  EXPECT_EQ(kOlderArchive, ReadFile(Work("KRTLogs.zip")));
+  struct stat st;
+  ASSERT_EQ(0, stat(Work("KRTLogs.zip").c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 0777);
+}
+
+}  // namespace
+}  // namespace krtlogs_test
