@@ -119,7 +119,10 @@ bool CKRTLogExtractor::ZipLogs(const std::string& archive) {
       AddText(zip, folder, kSha256SumsName, Sha256Sums(outcomes_));
     }
     zip.Close(CZipArchive::afNoException, false);
-    backup = target.Commit(some_failed);
+    // An archive without a single log file (every unit empty, as right
+    // after a clear) must not take the place of an older one that may be
+    // the only copy of those logs: keep that one too.
+    backup = target.Commit(some_failed || files.empty());
   } catch (const std::exception& e) {
     Report("Caught exception trying to zip up files");
     Diagnose(shown, e.what());

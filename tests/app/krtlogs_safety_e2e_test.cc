@@ -118,10 +118,13 @@ TEST_F(E2eTest, ARunInWhichEveryUnitFailedKeepsTheOlderArchive) {
   EXPECT_EQ("the only copy", ReadFile(Work("KRTLogs.zip")));
   EXPECT_EQ(Strings({"KRTLogs.zip"}), Files(work_.path()));
 
-  // Units whose logs are merely empty still make their (empty) archive.
+  // Units whose logs are merely empty still make their (empty) archive,
+  // but the older one, perhaps the only copy of the logs, is kept beside it.
   auto empty = Krtlogs({"-n", "0"});
   EXPECT_EQ(0, empty.status) << empty.err;
   ExpectArchive(Work("KRTLogs.zip"), {});
+  EXPECT_EQ("the only copy", ReadFile(Work("KRTLogs.zip.~1~")));
+  EXPECT_NE(std::string::npos, empty.err.find("KRTLogs.zip.~1~")) << empty.err;
 }
 
 TEST_F(E2eTest, UnitsWithEmptyLogsMakeAnArchiveWithoutEntries) {
