@@ -17,14 +17,12 @@
 #include "app/internal/cout_listener.h"
 #include "app/krt_log_extractor.h"
 #include "app/orb_scope.h"
-#include "app/output/file_io.h"
 #include "app/output/manifest.h"
 #include "app/output/since_state.h"
 #include "app/progress.h"
 #include "app/reasons.h"
 #include "app/signals.h"
 #include "app/summary.h"
-#include "app/temp_file.h"
 #include "app/text_escape.h"
 #include "runtime/corba/orb.h"
 #include "runtime/error/exception.h"
@@ -97,10 +95,7 @@ bool SaveSinceState(CSinceState& state, const std::vector<UnitOutcome>& units,
                     const COutputFolder& folder) {
   state.Update(units, std::chrono::system_clock::now());
   try {
-    CTempFile file(folder, kStateFileName, CTempFile::Purpose::kOther);
-    const std::string text = state.ToJson();
-    WriteAll(file.fd(), text.data(), text.size(), file.path());
-    file.Commit(CTempFile::Durability::kSynced);
+    state.Save(folder);
   } catch (const std::exception& e) {
     Warn(std::string(e.what()) +
          "; the next -since run asks the units again "

@@ -13,15 +13,4 @@
 // as a full disk (ENOSPC). `path` names the file in the error text.
 void WriteAll(int fd, const char* data, size_t size, const std::string& path);
 
-// Replaces the file `path` by one holding `bytes`, so that a reader (or a
-// crash) sees either the old file whole or the new one whole: the bytes go
-// to a new file beside it (path + ".tmp-" + a unique part), are flushed to
-// disk, and that file is renamed over `path`. A symbolic link at `path` is
-// replaced, never followed. On failure the temporary is removed, the old
-// file is left as it was, and the error is thrown.
-void ReplaceFileAtomically(const std::string& path, const std::string& bytes);
-
-// The marker in the names of ReplaceFileAtomically's temporaries.
-constexpr char kReplaceTempMarker[] = ".tmp-";
-
 #endif  // KRTLOGS_APP_OUTPUT_FILE_IO_H_

@@ -10,6 +10,7 @@
 #include "app/output/file_io.h"
 #include "app/output/json_text.h"
 #include "app/output/manifest.h"
+#include "app/temp_file.h"
 #include "runtime/error/exception.h"
 
 namespace {
@@ -142,6 +143,9 @@ std::string CSinceState::ToJson() const {
   return state.dump(kIndent) + "\n";
 }
 
-void CSinceState::Save(const std::string& path) const {
-  ReplaceFileAtomically(path, ToJson());
+void CSinceState::Save(const COutputFolder& folder) const {
+  CTempFile file(folder, kStateFileName, CTempFile::Purpose::kOther);
+  const std::string text = ToJson();
+  WriteAll(file.fd(), text.data(), text.size(), file.path());
+  file.Commit(CTempFile::Durability::kSynced);
 }

@@ -19,6 +19,8 @@
 
 #include "app/output/unit_outcome.h"
 
+class COutputFolder;
+
 constexpr char kStateFileName[] = "krtlogs.state";
 
 // What an earlier run collected from one unit.
@@ -69,10 +71,11 @@ class CSinceState {
   // "log_first": n, "collected": "..."}}}, keys in sorted order.
   std::string ToJson() const;
 
-  // Replaces the file at `path` atomically (ReplaceFileAtomically): on
-  // failure the old file stays as it was and qo::pos::exception_t is
-  // thrown.
-  void Save(const std::string& path) const;
+  // Replaces the state file of `folder` atomically: the text goes to a
+  // temporary of the folder, is flushed to disk and renamed over the old
+  // file. On failure the old file stays as it was and qo::pos::exception_t
+  // is thrown.
+  void Save(const COutputFolder& folder) const;
 
   size_t size() const { return units_.size(); }
 

@@ -9,10 +9,12 @@
 #include <chrono>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "app/folder.h"
 #include "gtest/gtest.h"
 #include "runtime/error/exception.h"
 #include "tests/app/output_test_util.h"
@@ -66,6 +68,11 @@ TEST(PlanFetchTest, OnlyNewEntriesWhileTheRecordStillFitsTheLog) {
 class SinceStateTest : public ::testing::Test {
  protected:
   std::string StatePath() const { return dir_.File(kStateFileName); }
+  // The test's folder as the tool holds it, made when first needed.
+  const COutputFolder& Folder() {
+    if (!folder_) folder_.reset(new COutputFolder(dir_.path()));
+    return *folder_;
+  }
 
   static UnitOutcome Collected(const std::string& key, UnitStatus status,
                                FetchPlan asked, uint32_t written_first,
@@ -92,14 +99,15 @@ class SinceStateTest : public ::testing::Test {
         {Collected("kept", UnitStatus::kOk, {false, 10, 32}, 10, 32),
          Collected("stays", UnitStatus::kOk, {false, 10, 32}, 10, 32)},
         now_);
-    before.Save(StatePath());
+    before.Save(Folder());
     CSinceState state = CSinceState::Load(StatePath());
     state.Update(run, now_ + std::chrono::hours(1));
-    state.Save(StatePath());
+    state.Save(Folder());
     return CSinceState::Load(StatePath());
   }
 
   TempDir dir_;
+  std::unique_ptr<COutputFolder> folder_;
   const std::chrono::system_clock::time_point now_ =
       std::chrono::system_clock::from_time_t(1796768100);
 };
@@ -187,7 +195,7 @@ TEST_F(SinceStateTest, MissingIsEmptyAndUnreadableOrMalformedIsEmptyAndSaid) {
   // The next save replaces a malformed file with a good one.
   CSinceState state = CSinceState::Load(StatePath());
   state.Update({Collected("a", UnitStatus::kOk, {false, 10, 5}, 10, 5)}, now_);
-  state.Save(StatePath());
+  state.Save(Folder());
   EXPECT_EQ("", CSinceState::Load(StatePath()).problem());
 
   unlink(StatePath().c_str());
@@ -206,11 +214,12 @@ TEST_F(SinceStateTest, SaveReplacesTheFileWholeAndLeavesNothingBeside) {
   // A link at the state's name is replaced, its target left alone.
   WriteFile(dir_.File("outside"), "not ours");
   ASSERT_EQ(0, symlink(dir_.File("outside").c_str(), StatePath().c_str()));
-  state.Save(StatePath());
+  state.Save(Folder());
   EXPECT_EQ("not ours", ReadFile(dir_.File("outside")));
   struct stat st;
   ASSERT_EQ(0, lstat(StatePath().c_str(), &st));
   EXPECT_TRUE(S_ISREG(st.st_mode));
+  folder_.reset();  // the folder's lock goes with it
   EXPECT_EQ(Names({kStateFileName, "outside"}), FolderNames(dir_.path()));
   nlohmann::json text = nlohmann::json::parse(ReadFile(StatePath()));
   EXPECT_EQ(99, text["units"]["10.1.2.33/log_man_v1"]["last_index"]);
@@ -223,7 +232,8 @@ TEST_F(SinceStateTest, AFailedSaveLeavesTheOldFileAndNoTemporary) {
   // The name cannot be taken over: a folder is in the way.
   ASSERT_EQ(0, mkdir(StatePath().c_str(), 0755));
   WriteFile(StatePath() + "/inside", "x");
-  EXPECT_THROW(state.Save(StatePath()), qo::pos::exception_t);
+  EXPECT_THROW(state.Save(Folder()), qo::pos::exception_t);
+  folder_.reset();
   EXPECT_EQ(Names({kStateFileName}), FolderNames(dir_.path()));
   EXPECT_EQ("x", ReadFile(StatePath() + "/inside"));
 
@@ -236,7 +246,8 @@ TEST_F(SinceStateTest, AFailedSaveLeavesTheOldFileAndNoTemporary) {
   disk.Fill("filler");
   int os_error = 0;
   try {
-    state.Save(path);
+    COutputFolder small(dir_.File("small"));
+    state.Save(small);
   } catch (const qo::pos::exception_t& e) {
     os_error = e.os_error();
   }
