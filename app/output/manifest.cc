@@ -32,8 +32,11 @@ Json UnitJson(const UnitOutcome& unit) {
   out["file"] =
       unit.status == UnitStatus::kOk ? TextOrNull(unit.file) : Json(nullptr);
   out["status"] = UnitStatusName(unit.status);
-  out["reason"] =
-      unit.status == UnitStatus::kFailed ? Text(unit.reason) : Json(nullptr);
+  // A unit whose file holds fewer entries than it announced is "ok" (its
+  // file is in the archive) but must not look complete.
+  out["reason"] = unit.status == UnitStatus::kFailed || IsIncomplete(unit)
+                      ? Text(unit.reason)
+                      : Json(nullptr);
   if (unit.ranged) {
     out["range"] = {{"first", unit.range_first}, {"last", unit.range_last}};
   } else {
