@@ -6,6 +6,7 @@
 // backup when units failed), and the log files are removed only after
 // that, so a failure at any point loses no log and leaves an older archive
 // as it was.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -46,6 +47,16 @@ void AddText(CZipArchive& zip, const COutputFolder& folder,
                     CZipAddRequest::AddFlagDefault,
                     CZipAddRequest::kDefaultBufferSize),
         name);
+}
+
+// Whether the file at `path` is still the one `entry` was compressed from:
+// the archive holds the log files as they are in the folder, so a file
+// that changed or vanished since is read again.
+bool Unchanged(const std::string& path, const CZipDeflatedEntry& entry) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 &&
+         static_cast<uint64_t>(st.st_size) == entry.m_uUncomprSize &&
+         st.st_mtime == entry.m_tModTime;
 }
 
 }  // namespace
@@ -97,7 +108,7 @@ bool CKRTLogExtractor::ZipLogs(const std::string& archive) {
       CCompressionStage::SResult compressed;
       if (compression_) compressed = compression_->Take(file.first);
       try {
-        if (compressed.ready) {
+        if (compressed.ready && Unchanged(path, compressed.entry)) {
           Added(zip.AddDeflated(compressed.entry, compressed.scratch->path(),
                                 file.second),
                 path);
