@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -287,16 +288,43 @@ class OpenBlocker {
   sighandler_t previous_;
 };
 
+// Whether process `pid` has the file `path` open.
+bool HasOpen(pid_t pid, const std::string& path) {
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  for (const std::string& fd : Folder::Files(fds)) {
+    char target[PATH_MAX];
+    const ssize_t n =
+        readlink((fds + "/" + fd).c_str(), target, sizeof(target) - 1);
+    if (n > 0 && std::string(target, static_cast<size_t>(n)) == path) {
+      return true;
+    }
+  }
+  return false;
+}
+
 TEST_F(SignalsE2eTest, ASignalWhileTheArchiveIsWrittenRemovesIt) {
   StartOneGoodOneHung();
   WriteFile(Work("KRTLogs.zip"), kOlderArchive);
   ASSERT_EQ(0, chmod(Work("KRTLogs.zip").c_str(), 0640));
   BackgroundRun run(work_.path(), {"-n", "2"}, logs_.path());
   ASSERT_TRUE(run.WaitForLine("Getting logs from KRT2")) << run.out();
+  // Unit 1's file is complete and is compressed while unit 2 hangs. Once
+  // that is done (its compressed copy exists and the file is no longer
+  // open), the file's time is changed: the archive then reads the file
+  // again, and that read waits while this test holds the file.
+  const std::string one = Work("KRT1_log.txt");
+  ASSERT_TRUE(WaitForTemporary(work_.path(), "KRT1_log.txt.deflated"));
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
+  while (HasOpen(run.pid(), one)) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  const timespec older[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(0, utimensat(AT_FDCWD, one.c_str(), older, 0));
   {
-    // Unit 1's file is complete; the archive's reading of it waits. (This
-    // process must not open the file either while it holds the lease.)
-    OpenBlocker blocker(Work("KRT1_log.txt"));
+    // This process must not open the file either while it holds the lease.
+    OpenBlocker blocker(one);
     ASSERT_TRUE(blocker.held()) << strerror(errno);
     StopHungUnit();
     ASSERT_TRUE(run.WaitForLine("Zipping up log files to KRTLogs.zip"))
