@@ -70,4 +70,17 @@ std::string SelfPath() {
   return std::filesystem::read_symlink("/proc/self/exe").string();
 }
 
+std::string MakeScratchDir(const std::string& name) {
+  const char* base = getenv("TMPDIR");
+  std::string pattern =
+      std::string(base && *base ? base : "/tmp") + "/" + name + ".XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) {
+    std::perror("mkdtemp");
+    std::exit(1);
+  }
+  return buffer.data();
+}
+
 }  // namespace bench

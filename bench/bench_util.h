@@ -49,6 +49,10 @@ class Server {
 // The path of this program, to run it again as a child.
 std::string SelfPath();
 
+// A new folder "<name>.XXXXXX" under $TMPDIR (or /tmp) for the benchmark's
+// files; exits the benchmark with a message when it cannot be made.
+std::string MakeScratchDir(const std::string& name);
+
 }  // namespace bench
 
 #endif  // KRTLOGS_BENCH_BENCH_UTIL_H_

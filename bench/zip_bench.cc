@@ -189,16 +189,7 @@ int main(int argc, char** argv) {
   }
   bool made_dir = false;
   if (dir.empty()) {
-    const char* base = getenv("TMPDIR");
-    std::string pattern =
-        std::string(base && *base ? base : "/tmp") + "/zip_bench.XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) {
-      std::perror("mkdtemp");
-      return 1;
-    }
-    dir = buffer.data();
+    dir = bench::MakeScratchDir("zip_bench");
     made_dir = true;
   }
 

@@ -75,16 +75,7 @@ std::string E2eTest::ExpectedLog(const std::string& address, uint32_t entries,
 }
 
 std::vector<std::string> E2eTest::Files(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
+  return testing_support::FolderNames(dir);
 }
 
 void E2eTest::ExpectArchive(

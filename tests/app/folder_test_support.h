@@ -17,22 +17,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace krtlogs_test {
 
 using Names = std::vector<std::string>;
 
 // Every name in `dir`, dot files included, sorted.
 inline Names List(const std::string& dir) {
-  Names names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
+  return testing_support::FolderNames(dir);
 }
 
 // Generous: the machine may be loaded; a healthy child answers at once.

@@ -52,13 +52,4 @@ testing_support::ProcessResult RunPython(const std::string& script,
   return testing_support::RunProcess(argv);
 }
 
-std::vector<std::string> FolderNames(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 }  // namespace output_test

@@ -8,8 +8,11 @@
 #include <vector>
 
 #include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
 
 namespace output_test {
+
+using testing_support::FolderNames;
 
 // A tmpfs of 64 KiB mounted on `path` (created when missing) for the
 // object's life. Needs root; mounted() says whether it worked.
@@ -37,9 +40,6 @@ std::string Hex(const std::string& bytes);
 // Runs `script` with python3, the arguments after it.
 testing_support::ProcessResult RunPython(const std::string& script,
                                          const std::vector<std::string>& args);
-
-// The names in `folder`, sorted.
-std::vector<std::string> FolderNames(const std::string& folder);
 
 }  // namespace output_test
 

@@ -49,19 +49,6 @@ class FileSizeLimit {
 
 using RetrievalTest = ExtractorTest;
 
-// The names in the current folder, sorted.
-Names ListFolder() {
-  Names names;
-  DIR* dir = opendir(".");
-  for (dirent* e = readdir(dir); e != nullptr; e = readdir(dir)) {
-    std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(dir);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST_F(RetrievalTest, WritesOneLinePerEntryInTheOrderReceived) {
   FakeUnit& unit = AddUnit("10.1.2.33", 100, 103);
   unit.entries = {Entry(1234, 2, "diskd", "low space"),
@@ -218,7 +205,7 @@ TEST_F(RetrievalTest, AWriteErrorRemovesTheIncompleteFile) {
       Lines({"Getting logs from KRT5", "Failed to write log file for KRT 5"}),
       listener_.lines);
   // Only the run's lock is left while the extractor holds the folder.
-  EXPECT_EQ(Names({".krtlogs.lock"}), ListFolder());
+  EXPECT_EQ(Names({".krtlogs.lock"}), testing_support::FolderNames("."));
 }
 
 TEST_F(RetrievalTest, ALinkAtTheFileNameIsReplacedNotFollowed) {

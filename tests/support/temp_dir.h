@@ -4,6 +4,7 @@
 #define KRTLOGS_TESTS_SUPPORT_TEMP_DIR_H_
 
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -25,6 +26,9 @@ class TempDir {
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
+// Every name in `dir`, dot files included, sorted; empty when it cannot be
+// read.
+std::vector<std::string> FolderNames(const std::string& dir);
 
 }  // namespace testing_support
 
