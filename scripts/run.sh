@@ -41,29 +41,9 @@ case "${1:-}" in
 esac
 work=$(mktemp -d "${TMPDIR:-/tmp}/krtlogs-run.XXXXXX")
 
-pids=()
-stop_servers() {
-  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  pids=()
-}
+# shellcheck source=scripts/servers.sh
+source "$root/scripts/servers.sh"
 trap stop_servers EXIT
-
-# Starts a server in the background and waits for its ready line.
-start() {
-  local name=$1 ready=$2
-  shift 2
-  "$@" >"$work/$name.out" 2>&1 &
-  pids+=($!)
-  for _ in $(seq 300); do
-    if grep -q "$ready" "$work/$name.out"; then return 0; fi
-    if ! kill -0 "${pids[-1]}" 2>/dev/null; then break; fi
-    sleep 0.1
-  done
-  echo "$name did not start:" >&2
-  cat "$work/$name.out" >&2
-  exit 1
-}
 
 start velto-repo "velto-repo ready" "$velto_repo"
 start krt-sim "krt-sim ready" "$krt_sim" --units 10

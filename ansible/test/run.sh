@@ -60,34 +60,18 @@ export ANSIBLE_LOCAL_TEMP=$work/ansible-local
 export ANSIBLE_REMOTE_TEMP=$work/ansible-remote
 export ANSIBLE_NOCOLOR=1
 
-pids=()
+# shellcheck source=scripts/servers.sh
+source "$root/scripts/servers.sh"
 installed=false
 # shellcheck disable=SC2317  # called by the trap
 finish() {
-  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  stop_servers
   if $installed; then
     "${sudo_cmd[@]}" dpkg --purge krtlogs krtlogs-tools >/dev/null
   fi
   rm -rf "$work"
 }
 trap finish EXIT
-
-# Starts a server in the background and waits for its ready line.
-start() {
-  local name=$1 ready=$2
-  shift 2
-  "$@" >"$work/$name.out" 2>&1 &
-  pids+=($!)
-  for _ in $(seq 300); do
-    if grep -q "$ready" "$work/$name.out"; then return 0; fi
-    if ! kill -0 "${pids[-1]}" 2>/dev/null; then break; fi
-    sleep 0.1
-  done
-  echo "$name did not start:" >&2
-  cat "$work/$name.out" >&2
-  exit 1
-}
 
 echo "== installing ${tools_deb[0]}" >&2
 installed=true
