@@ -3,24 +3,16 @@
 #include <cstdio>
 
 #include "app/log_line.h"
+#include "tests/support/hex.h"
 #include "tests/support/temp_dir.h"
 
 namespace krtlogs_test {
 
+using testing_support::Hex;
 using testing_support::ProcessResult;
 using testing_support::RunProcess;
 
 namespace {
-
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char c : bytes) {
-    hex.push_back(kDigits[c >> 4]);
-    hex.push_back(kDigits[c & 0xf]);
-  }
-  return hex;
-}
 
 std::string Format(const char* format, const std::tm& when) {
   char text[32];

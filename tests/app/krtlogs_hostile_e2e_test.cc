@@ -15,11 +15,13 @@
 #include "runtime/error/exception.h"
 #include "tests/app/e2e_fixture.h"
 #include "tests/app/test_repository.h"
+#include "tests/support/hex.h"
 
 namespace krtlogs_test {
 namespace {
 
 using testing_support::BackgroundProcess;
+using testing_support::Hex;
 using testing_support::ProcessResult;
 using Strings = std::vector<std::string>;
 
@@ -31,16 +33,6 @@ const char kLatin1Text[] = "caf\xe9 \xff\x80\xa0 \xc0";
 // Every kind of control character a terminal or a script would act on.
 const char kControlText[] =
     "red \x1b[31malert\x1b[0m\tnext column\nFound an KRT at 6.6.6.6\r\x7f";
-
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char b : bytes) {
-    hex += kDigits[b >> 4];
-    hex += kDigits[b & 0xF];
-  }
-  return hex;
-}
 
 // A unit served by log_charset_unit: its ORB declares `code_set`, and entry
 // i of its log carries texts[i] (see tests/runtime/log/charset_unit.cc).

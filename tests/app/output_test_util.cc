@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "tests/support/hex.h"
+
 namespace output_test {
 
 SmallDisk::SmallDisk(const std::string& path) : path_(path) {
@@ -33,16 +35,6 @@ void SmallDisk::Fill(const std::string& name) const {
   while (write(fd, "f", 1) > 0) {
   }
   close(fd);
-}
-
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char c : bytes) {
-    hex.push_back(kDigits[c >> 4]);
-    hex.push_back(kDigits[c & 0xF]);
-  }
-  return hex;
 }
 
 testing_support::ProcessResult RunPython(const std::string& script,

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/hex.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
@@ -34,8 +35,7 @@ class SmallDisk {
   std::string error_;
 };
 
-// Lower-case hex of every byte.
-std::string Hex(const std::string& bytes);
+using testing_support::Hex;
 
 // Runs `script` with python3, the arguments after it.
 testing_support::ProcessResult RunPython(const std::string& script,

@@ -14,38 +14,19 @@
 #include "app/log_line.h"
 #include "gtest/gtest.h"
 #include "tests/app/extractor_fakes.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/temp_dir.h"
 
 namespace krtlogs_test {
 namespace {
 
 using testing_support::FileExists;
+using testing_support::FileSizeLimit;
 using testing_support::ReadFile;
 using testing_support::WriteFile;
 using Lines = std::vector<std::string>;
 
 using Names = std::vector<std::string>;
-
-// Lowers the largest file this process may write, so that a write fails
-// with EFBIG part-way as on a full disk.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    old_handler_ = signal(SIGXFSZ, SIG_IGN);
-    rlimit lowered = saved_;
-    lowered.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &lowered);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    signal(SIGXFSZ, old_handler_);
-  }
-
- private:
-  rlimit saved_;
-  sighandler_t old_handler_;
-};
 
 using RetrievalTest = ExtractorTest;
 
@@ -199,6 +180,7 @@ TEST_F(RetrievalTest, AWriteErrorRemovesTheIncompleteFile) {
   {
     // Files may grow to 64 KiB only, as on a disk that fills up.
     FileSizeLimit limit(1 << 16);
+    ASSERT_TRUE(limit.ok());
     EXPECT_FALSE(extractor_.GetLogs());
   }
   EXPECT_EQ(

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/temp_dir.h"
 #include "tests/zip/zip_test_util.h"
 #include "zip/zip_archive.h"
@@ -31,6 +32,7 @@ namespace zip_test {
 namespace {
 
 using testing_support::FileExists;
+using testing_support::FileSizeLimit;
 using testing_support::ReadFile;
 
 constexpr size_t kBlock = zip_records::kDeflateBlockSize;
@@ -88,27 +90,6 @@ class LimitedArchive : public CZipArchive {
     m_uMaxEntries = max_entries;
     m_uMax32 = max32;
   }
-};
-
-// Files of this process may not grow beyond `bytes` while it lives: writes
-// past it fail with EFBIG instead of raising SIGXFSZ.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    old_handler_ = signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = saved_;
-    limit.rlim_cur = bytes;
-    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    signal(SIGXFSZ, old_handler_);
-  }
-
- private:
-  rlimit saved_;
-  sighandler_t old_handler_;
 };
 
 // Runs `add` and expects CZipException with `cause` and `file`.
@@ -354,6 +335,7 @@ TEST_F(ZipParallelTest,
   const size_t before = SizeOf(archive);
   {
     FileSizeLimit limit(before + 2 * kBlock);
+    ASSERT_TRUE(limit.ok());
     ExpectCause(
         [&] { zip.AddFileParallel(Path("big.bin"), "big.bin", -1, pool); },
         EFBIG, archive);

@@ -14,6 +14,7 @@
 #include "tests/runtime/log/entries.h"
 #include "tests/runtime/log/giop_peer.h"
 #include "tests/runtime/log/test_orb.h"
+#include "tests/support/hex.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
@@ -22,6 +23,7 @@ namespace {
 
 using test_support::collecting_sink_t;
 using test_support::Render;
+using testing_support::Hex;
 
 const bool kOrb = test_support::UseTestOrb(qo::corba::char_codes_t::as_sent);
 
@@ -43,16 +45,6 @@ std::vector<log_entry_t> Served(const std::vector<std::string>& texts) {
     log[i].index = i;
   }
   return log;
-}
-
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char b : bytes) {
-    hex += kDigits[b >> 4];
-    hex += kDigits[b & 0xF];
-  }
-  return hex;
 }
 
 // A log_charset_unit process declaring `code_set`.

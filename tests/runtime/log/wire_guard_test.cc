@@ -20,6 +20,7 @@
 #include "tests/runtime/log/giop_peer.h"
 #include "tests/runtime/log/outcome.h"
 #include "tests/runtime/log/test_orb.h"
+#include "tests/support/hex.h"
 
 namespace qo::log {
 namespace {
@@ -30,6 +31,7 @@ using giop_test::request_t;
 using test_support::collecting_sink_t;
 using test_support::Outcome;
 using test_support::Render;
+using testing_support::Hex;
 
 const bool kOrb = test_support::UseTestOrb(qo::corba::char_codes_t::latin1);
 
@@ -70,16 +72,6 @@ qoc::log::entry_seq_t ToIdl(const std::vector<log_entry_t>& entries) {
   qoc::log::entry_seq_t seq;
   copy_entries(log_entry_list_t(entries.begin(), entries.end()), seq);
   return seq;
-}
-
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char b : bytes) {
-    hex += kDigits[b >> 4];
-    hex += kDigits[b & 0xF];
-  }
-  return hex;
 }
 
 qoc::log::manager_i_ptr Stub(const std::unique_ptr<manager_if_t>& proxy) {
