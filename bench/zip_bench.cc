@@ -13,7 +13,7 @@
 // with that of a child that only starts.
 //
 // Usage: zip_bench [--runs N] [--seed S] [--dir DIR] [--keep]
-// Bar (issue 3): AddFile >= 0.95 x zlib+crc32 and >= 1.0 x zip -6.
+// Bars: AddFile >= 0.95 x zlib+crc32 and >= 1.0 x zip -6.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
