@@ -22,8 +22,8 @@ bool CKRTLogExtractor::ClearLogs(bool keep_going) {
       SReasonContext context;
       context.timeout_seconds = settings_.timeout_seconds;
       context.making_reference = std::string(operation) == "connect";
-      diagnostics_ << FailureLine(UnitLabel(unit), operation,
-                                  DescribeCurrentException(context))
+      diagnostics_ << UnitFailureLine(unit, operation,
+                                      DescribeCurrentException(context))
                    << std::endl;
       clearing_.failed.push_back(UnitLabel(unit));
       // By default the units after a failing one are left alone: the

@@ -33,8 +33,8 @@ bool CKRTLogExtractor::ListUnits() {
       context.timeout_seconds = settings_.timeout_seconds;
       context.making_reference = std::string(operation) == "connect";
       out.Line(i, head + "\tfailed");
-      out.Reason(i, FailureLine(UnitLabel(unit), operation,
-                                DescribeCurrentException(context)));
+      out.Reason(i, UnitFailureLine(unit, operation,
+                                    DescribeCurrentException(context)));
       failed[i] = 1;
     }
     out.Finish(i);

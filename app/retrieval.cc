@@ -153,8 +153,9 @@ UnitOutcome CKRTLogExtractor::FetchUnit(const SKRTRecord& unit,
           new CTempFile(folder, file, CTempFile::Purpose::kLogFile));
     } catch (const std::exception& e) {
       out.Line(index, "Failed to open log file for KRT " + unit.name);
-      out.Reason(index, FailureLine(UnitLabel(unit), "open",
-                                    {EscapeControlCharacters(e.what()), ""}));
+      out.Reason(index,
+                 UnitFailureLine(unit, "open",
+                                 {EscapeControlCharacters(e.what()), ""}));
       outcome.reason = e.what();
       outcome.seconds = SecondsSince(start);
       return outcome;
@@ -182,8 +183,8 @@ UnitOutcome CKRTLogExtractor::FetchUnit(const SKRTRecord& unit,
                        std::to_string(outcome.written.entries) + " of the " +
                        std::to_string(outcome.asked.count) +
                        " entries its range announced";
-      out.Reason(index, FailureLine(UnitLabel(unit), "get_last",
-                                    {outcome.reason, ""}));
+      out.Reason(index,
+                 UnitFailureLine(unit, "get_last", {outcome.reason, ""}));
     }
   } catch (const std::exception& e) {
     temporary.reset();
@@ -192,8 +193,7 @@ UnitOutcome CKRTLogExtractor::FetchUnit(const SKRTRecord& unit,
     if (file_failed || (writer && writer->failed())) {
       outcome.reason = EscapeControlCharacters(e.what());
       out.Line(index, "Failed to write log file for KRT " + unit.name);
-      out.Reason(index,
-                 FailureLine(UnitLabel(unit), "write", {outcome.reason, ""}));
+      out.Reason(index, UnitFailureLine(unit, "write", {outcome.reason, ""}));
     } else {
       SReasonContext context;
       context.peer = Peer::kUnit;
@@ -202,7 +202,7 @@ UnitOutcome CKRTLogExtractor::FetchUnit(const SKRTRecord& unit,
       const SReason reason = DescribeCurrentException(context);
       outcome.reason = reason.Text();
       out.Line(index, "Failed to get logs from KRT" + unit.name);
-      out.Reason(index, FailureLine(UnitLabel(unit), operation, reason));
+      out.Reason(index, UnitFailureLine(unit, operation, reason));
     }
   }
   outcome.seconds = SecondsSince(start);
