@@ -29,12 +29,10 @@ bool CKRTLogExtractor::ListUnits() {
       out.Line(i, head + "\t" + std::to_string(first) + "\t" +
                       std::to_string(last) + "\t" + std::to_string(count));
     } catch (const std::exception&) {
-      SReasonContext context;
-      context.timeout_seconds = settings_.timeout_seconds;
-      context.making_reference = std::string(operation) == "connect";
       out.Line(i, head + "\tfailed");
       out.Reason(i, UnitFailureLine(unit, operation,
-                                    DescribeCurrentException(context)));
+                                    DescribeUnitCallFailure(
+                                        operation, settings_.timeout_seconds)));
       failed[i] = 1;
     }
     out.Finish(i);

@@ -195,11 +195,8 @@ UnitOutcome CKRTLogExtractor::FetchUnit(const SKRTRecord& unit,
       out.Line(index, "Failed to write log file for KRT " + unit.name);
       out.Reason(index, UnitFailureLine(unit, "write", {outcome.reason, ""}));
     } else {
-      SReasonContext context;
-      context.peer = Peer::kUnit;
-      context.timeout_seconds = settings_.timeout_seconds;
-      context.making_reference = std::string(operation) == "connect";
-      const SReason reason = DescribeCurrentException(context);
+      const SReason reason =
+          DescribeUnitCallFailure(operation, settings_.timeout_seconds);
       outcome.reason = reason.Text();
       out.Line(index, "Failed to get logs from KRT" + unit.name);
       out.Reason(index, UnitFailureLine(unit, operation, reason));
