@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -92,13 +93,7 @@ bool CKRTLogExtractor::GetLogs() {
     });
   }
   progress.Finish();
-  bool all_ok = true;
-  for (const UnitOutcome& outcome : outcomes_) {
-    if (outcome.status == UnitStatus::kFailed || IsIncomplete(outcome)) {
-      all_ok = false;
-    }
-  }
-  return all_ok;
+  return std::none_of(outcomes_.begin(), outcomes_.end(), FellShort);
 }
 
 bool CKRTLogExtractor::EveryUnitFailed() const {
