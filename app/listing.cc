@@ -10,8 +10,7 @@
 #include "runtime/pos/ip_address.h"
 
 bool CKRTLogExtractor::ListUnits() {
-  std::vector<const SKRTRecord*> units;
-  for (const SKRTRecord& unit : units_) units.push_back(&unit);
+  const std::vector<const SKRTRecord*> units = IndexedUnits();
   std::vector<char> failed(units.size(), 0);
   COrderedOutput out(listener_, diagnostics_, units.size());
   RunForEachUnit(units.size(), settings_.jobs, [&](size_t i) {

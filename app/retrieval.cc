@@ -69,11 +69,7 @@ std::vector<std::string> CKRTLogExtractor::LogFileNames() const {
 bool CKRTLogExtractor::GetLogs() {
   const std::vector<std::string> files = LogFileNames();
   const COutputFolder& folder = Folder();
-  const std::vector<const SKRTRecord*> units = [this] {
-    std::vector<const SKRTRecord*> list;
-    for (const SKRTRecord& unit : units_) list.push_back(&unit);
-    return list;
-  }();
+  const std::vector<const SKRTRecord*> units = IndexedUnits();
   outcomes_.assign(units.size(), UnitOutcome());
   compression_.reset();
   if (!units.empty()) {
