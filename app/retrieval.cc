@@ -3,15 +3,12 @@
 // goes straight from the wire into its file, entry by entry, under a
 // temporary name that becomes the file's name only once the log is
 // complete; a unit that fails part-way leaves no file behind.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <exception>
 #include <set>
 #include <thread>
