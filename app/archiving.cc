@@ -69,9 +69,7 @@ bool CKRTLogExtractor::ZipLogs(const std::string& archive) {
   for (size_t i = 0; i < outcomes_.size(); ++i) {
     const UnitOutcome& outcome = outcomes_[i];
     if (outcome.status == UnitStatus::kOk) files.emplace_back(i, outcome.file);
-    if (outcome.status == UnitStatus::kFailed || IsIncomplete(outcome)) {
-      some_failed = true;
-    }
+    if (FellShort(outcome)) some_failed = true;
   }
   const size_t extra = settings_.manifest != nullptr ? kManifestEntries : 0;
   const std::string shown = folder.PathOf(archive);

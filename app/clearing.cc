@@ -19,11 +19,9 @@ bool CKRTLogExtractor::ClearLogs(bool keep_going) {
       ++clearing_.cleared;
     } catch (const std::exception&) {
       Report("Caught exception trying to clear logs");
-      SReasonContext context;
-      context.timeout_seconds = settings_.timeout_seconds;
-      context.making_reference = std::string(operation) == "connect";
-      diagnostics_ << FailureLine(UnitLabel(unit), operation,
-                                  DescribeCurrentException(context))
+      diagnostics_ << UnitFailureLine(unit, operation,
+                                      DescribeUnitCallFailure(
+                                          operation, settings_.timeout_seconds))
                    << std::endl;
       clearing_.failed.push_back(UnitLabel(unit));
       // By default the units after a failing one are left alone: the

@@ -160,11 +160,10 @@ bool Discover(CKRTLogExtractor& extractor, const RunOptions& options,
   return false;
 }
 
-// The run from the ORB's start to its stop; the summary is filled as far
-// as the run got.
-int RunWithOrb(const RunOptions& options, SFetchPlan& plan,
+// The run from the ORB's start to its stop, with a status line on standard
+// error when `progress`; the summary is filled as far as the run got.
+int RunWithOrb(const RunOptions& options, bool progress, SFetchPlan& plan,
                SRunSummary& summary) {
-  const bool fetching = !options.clear && !options.list;
   COrbScope orb;
   CCoutListener listener;
   CKRTLogExtractor extractor(&listener);
@@ -173,8 +172,7 @@ int RunWithOrb(const RunOptions& options, SFetchPlan& plan,
   settings.folder = plan.folder.get();
   settings.timeout_seconds = options.timeout_seconds;
   settings.format = options.format;
-  settings.progress =
-      fetching && CProgress::Wanted(STDERR_FILENO, options.quiet);
+  settings.progress = progress;
   settings.manifest = options.manifest ? &plan.run : nullptr;
   settings.since = plan.since ? &*plan.since : nullptr;
   extractor.Configure(settings);
@@ -241,14 +239,14 @@ int RunKrtLogs(int argc, const char* const* argv) {
   }
   const RunOptions& options = parsed.options;
   const bool fetching = !options.clear && !options.list;
+  const bool progress =
+      fetching && CProgress::Wanted(STDERR_FILENO, options.quiet);
   const std::time_t start = std::time(nullptr);
   const SteadyClock::time_point started = SteadyClock::now();
 
   // An interrupted run removes its unfinished files and keeps the rest.
   CInterruptWatcher watcher;
-  if (fetching && CProgress::Wanted(STDERR_FILENO, options.quiet)) {
-    watcher.SetBeforeMessage(EraseStatusLine);
-  }
+  if (progress) watcher.SetBeforeMessage(EraseStatusLine);
   // A fetching run owns its folder, and knows its archive's name, before
   // it contacts anything: a folder another run is using, or an archive
   // that must not be replaced, stops it here.
@@ -272,7 +270,7 @@ int RunKrtLogs(int argc, const char* const* argv) {
   summary.asked = options.all      ? SRunSummary::kAllUnits
                   : options.single ? 1
                                    : options.count;
-  const int status = RunWithOrb(options, plan, summary);
+  const int status = RunWithOrb(options, progress, plan, summary);
   if (!options.list && !options.quiet) {
     summary.seconds =
         std::chrono::duration<double>(SteadyClock::now() - started).count();

@@ -24,4 +24,12 @@ void CKRTLogExtractor::Diagnose(const std::string& what,
   diagnostics_ << "krtlogs: " << what << ": " << reason << std::endl;
 }
 
+std::vector<const CKRTLogExtractor::SKRTRecord*>
+CKRTLogExtractor::IndexedUnits() const {
+  std::vector<const SKRTRecord*> units;
+  units.reserve(units_.size());
+  for (const SKRTRecord& unit : units_) units.push_back(&unit);
+  return units;
+}
+
 CKRTLogExtractor::~CKRTLogExtractor() = default;

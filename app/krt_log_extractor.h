@@ -187,6 +187,8 @@ class CKRTLogExtractor {
   UnitOutcome FetchUnit(const SKRTRecord& unit, const COutputFolder& folder,
                         const std::string& file, size_t index,
                         class COrderedOutput& out, class CProgress& progress);
+  // The found units in list order, for work that picks them by index.
+  std::vector<const SKRTRecord*> IndexedUnits() const;
   // The output folder of the settings, or the current one.
   const COutputFolder& Folder();
 

@@ -10,8 +10,7 @@
 #include "runtime/pos/ip_address.h"
 
 bool CKRTLogExtractor::ListUnits() {
-  std::vector<const SKRTRecord*> units;
-  for (const SKRTRecord& unit : units_) units.push_back(&unit);
+  const std::vector<const SKRTRecord*> units = IndexedUnits();
   std::vector<char> failed(units.size(), 0);
   COrderedOutput out(listener_, diagnostics_, units.size());
   RunForEachUnit(units.size(), settings_.jobs, [&](size_t i) {
@@ -29,12 +28,10 @@ bool CKRTLogExtractor::ListUnits() {
       out.Line(i, head + "\t" + std::to_string(first) + "\t" +
                       std::to_string(last) + "\t" + std::to_string(count));
     } catch (const std::exception&) {
-      SReasonContext context;
-      context.timeout_seconds = settings_.timeout_seconds;
-      context.making_reference = std::string(operation) == "connect";
       out.Line(i, head + "\tfailed");
-      out.Reason(i, FailureLine(UnitLabel(unit), operation,
-                                DescribeCurrentException(context)));
+      out.Reason(i, UnitFailureLine(unit, operation,
+                                    DescribeUnitCallFailure(
+                                        operation, settings_.timeout_seconds)));
       failed[i] = 1;
     }
     out.Finish(i);

@@ -168,6 +168,15 @@ SReason DescribeException(std::exception_ptr failure,
   }
 }
 
+SReason DescribeUnitCallFailure(const char* operation,
+                                uint32_t timeout_seconds) {
+  SReasonContext context;
+  context.peer = Peer::kUnit;
+  context.timeout_seconds = timeout_seconds;
+  context.making_reference = std::strcmp(operation, "connect") == 0;
+  return DescribeCurrentException(context);
+}
+
 std::string UnitLabel(const CKRTLogExtractor::SKRTRecord& unit) {
   size_t at = unit.key.find(qo::log::kManagerKeySuffix);
   std::string address = at == std::string::npos

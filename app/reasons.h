@@ -46,6 +46,12 @@ SReason DescribeCurrentException(const SReasonContext& context);
 // Describes `failure`; a null pointer gives "unknown failure".
 SReason DescribeException(std::exception_ptr failure,
                           const SReasonContext& context);
+// Describes the exception being handled, thrown by the call `operation`
+// to a unit under a round-trip limit of `timeout_seconds`; the operation
+// "connect" is the making of the unit's object from its reference. Call
+// only inside a catch block.
+SReason DescribeUnitCallFailure(const char* operation,
+                                uint32_t timeout_seconds);
 
 // "KRT33 (10.1.2.33)": the unit's name and the address it published.
 std::string UnitLabel(const CKRTLogExtractor::SKRTRecord& unit);

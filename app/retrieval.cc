@@ -3,14 +3,12 @@
 // goes straight from the wire into its file, entry by entry, under a
 // temporary name that becomes the file's name only once the log is
 // complete; a unit that fails part-way leaves no file behind.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <exception>
 #include <set>
 #include <thread>
@@ -68,11 +66,7 @@ std::vector<std::string> CKRTLogExtractor::LogFileNames() const {
 bool CKRTLogExtractor::GetLogs() {
   const std::vector<std::string> files = LogFileNames();
   const COutputFolder& folder = Folder();
-  const std::vector<const SKRTRecord*> units = [this] {
-    std::vector<const SKRTRecord*> list;
-    for (const SKRTRecord& unit : units_) list.push_back(&unit);
-    return list;
-  }();
+  const std::vector<const SKRTRecord*> units = IndexedUnits();
   outcomes_.assign(units.size(), UnitOutcome());
   compression_.reset();
   if (!units.empty()) {
@@ -92,13 +86,7 @@ bool CKRTLogExtractor::GetLogs() {
     });
   }
   progress.Finish();
-  bool all_ok = true;
-  for (const UnitOutcome& outcome : outcomes_) {
-    if (outcome.status == UnitStatus::kFailed || IsIncomplete(outcome)) {
-      all_ok = false;
-    }
-  }
-  return all_ok;
+  return std::none_of(outcomes_.begin(), outcomes_.end(), FellShort);
 }
 
 bool CKRTLogExtractor::EveryUnitFailed() const {
@@ -153,8 +141,9 @@ UnitOutcome CKRTLogExtractor::FetchUnit(const SKRTRecord& unit,
           new CTempFile(folder, file, CTempFile::Purpose::kLogFile));
     } catch (const std::exception& e) {
       out.Line(index, "Failed to open log file for KRT " + unit.name);
-      out.Reason(index, FailureLine(UnitLabel(unit), "open",
-                                    {EscapeControlCharacters(e.what()), ""}));
+      out.Reason(index,
+                 UnitFailureLine(unit, "open",
+                                 {EscapeControlCharacters(e.what()), ""}));
       outcome.reason = e.what();
       outcome.seconds = SecondsSince(start);
       return outcome;
@@ -182,8 +171,8 @@ UnitOutcome CKRTLogExtractor::FetchUnit(const SKRTRecord& unit,
                        std::to_string(outcome.written.entries) + " of the " +
                        std::to_string(outcome.asked.count) +
                        " entries its range announced";
-      out.Reason(index, FailureLine(UnitLabel(unit), "get_last",
-                                    {outcome.reason, ""}));
+      out.Reason(index,
+                 UnitFailureLine(unit, "get_last", {outcome.reason, ""}));
     }
   } catch (const std::exception& e) {
     temporary.reset();
@@ -192,17 +181,13 @@ UnitOutcome CKRTLogExtractor::FetchUnit(const SKRTRecord& unit,
     if (file_failed || (writer && writer->failed())) {
       outcome.reason = EscapeControlCharacters(e.what());
       out.Line(index, "Failed to write log file for KRT " + unit.name);
-      out.Reason(index,
-                 FailureLine(UnitLabel(unit), "write", {outcome.reason, ""}));
+      out.Reason(index, UnitFailureLine(unit, "write", {outcome.reason, ""}));
     } else {
-      SReasonContext context;
-      context.peer = Peer::kUnit;
-      context.timeout_seconds = settings_.timeout_seconds;
-      context.making_reference = std::string(operation) == "connect";
-      const SReason reason = DescribeCurrentException(context);
+      const SReason reason =
+          DescribeUnitCallFailure(operation, settings_.timeout_seconds);
       outcome.reason = reason.Text();
       out.Line(index, "Failed to get logs from KRT" + unit.name);
-      out.Reason(index, FailureLine(UnitLabel(unit), operation, reason));
+      out.Reason(index, UnitFailureLine(unit, operation, reason));
     }
   }
   outcome.seconds = SecondsSince(start);

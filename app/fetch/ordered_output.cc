@@ -1,6 +1,6 @@
 #include "app/fetch/ordered_output.h"
 
-#include <memory>
+#include <optional>
 #include <ostream>
 
 #include "app/progress.h"
@@ -46,8 +46,8 @@ void COrderedOutput::Finish(size_t unit) {
 }
 
 void COrderedOutput::Print(const Message& message) {
-  std::unique_ptr<CProgress::CHold> hold;
-  if (progress_ != nullptr) hold.reset(new CProgress::CHold(*progress_));
+  std::optional<CProgress::CHold> hold;
+  if (progress_ != nullptr) hold.emplace(*progress_);
   if (message.reason) {
     diagnostics_ << message.text << std::endl;
   } else {

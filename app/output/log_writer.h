@@ -55,8 +55,6 @@ class CLogWriter : public qo::log::entry_sink_t {
   // Throws as `entry`; call once.
   LogFileSummary Finish();
 
-  // Entries taken so far (for progress; some may not be written yet).
-  uint64_t entries() const { return summary_.entries; }
   // True once a write failed: an exception that ended the call feeding
   // this writer came from the file, not from the unit.
   bool failed() const { return failed_; }

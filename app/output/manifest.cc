@@ -34,9 +34,7 @@ Json UnitJson(const UnitOutcome& unit) {
   out["status"] = UnitStatusName(unit.status);
   // A unit whose file holds fewer entries than it announced is "ok" (its
   // file is in the archive) but must not look complete.
-  out["reason"] = unit.status == UnitStatus::kFailed || IsIncomplete(unit)
-                      ? Text(unit.reason)
-                      : Json(nullptr);
+  out["reason"] = FellShort(unit) ? Text(unit.reason) : Json(nullptr);
   if (unit.ranged) {
     out["range"] = {{"first", unit.range_first}, {"last", unit.range_last}};
   } else {

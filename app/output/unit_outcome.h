@@ -68,4 +68,10 @@ inline bool IsIncomplete(const UnitOutcome& unit) {
          unit.written.entries < unit.asked.count;
 }
 
+// True when the run did not get the unit's log whole: the unit failed, or
+// its file is incomplete. Such a unit keeps a reason and fails the run.
+inline bool FellShort(const UnitOutcome& unit) {
+  return unit.status == UnitStatus::kFailed || IsIncomplete(unit);
+}
+
 #endif  // KRTLOGS_APP_OUTPUT_UNIT_OUTCOME_H_

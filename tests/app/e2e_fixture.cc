@@ -98,4 +98,17 @@ std::vector<std::string> Lines(const std::string& out) {
   return lines;
 }
 
+std::vector<std::string> Tail(const std::string& out, size_t n) {
+  std::vector<std::string> lines = Lines(out);
+  if (lines.size() < n) return lines;
+  return std::vector<std::string>(lines.end() - static_cast<long>(n),
+                                  lines.end());
+}
+
+std::vector<std::string> Join(std::vector<std::string> head,
+                              const std::vector<std::string>& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
 }  // namespace krtlogs_test

@@ -55,6 +55,11 @@ class E2eTest : public testing::Test {
 
 // Splits standard output into its lines.
 std::vector<std::string> Lines(const std::string& out);
+// The last `n` lines of standard output (all of them when fewer).
+std::vector<std::string> Tail(const std::string& out, size_t n);
+// `head` followed by `tail`.
+std::vector<std::string> Join(std::vector<std::string> head,
+                              const std::vector<std::string>& tail);
 
 }  // namespace krtlogs_test
 

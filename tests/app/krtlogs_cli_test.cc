@@ -32,11 +32,6 @@ const Strings kFindFive = {
     "Found an KRT at 10.1.2.33", "Found an KRT at 10.1.2.44",
     "Failed to find all KRTs",   "done"};
 
-Strings Join(Strings head, const Strings& tail) {
-  head.insert(head.end(), tail.begin(), tail.end());
-  return head;
-}
-
 class KrtlogsCliTest : public E2eTest {
  protected:
   void SetUp() override {

@@ -19,12 +19,6 @@ using testing_support::ReadFile;
 using testing_support::WriteFile;
 using Strings = std::vector<std::string>;
 
-Strings Tail(const std::string& out, size_t n) {
-  Strings lines = Lines(out);
-  if (lines.size() < n) return lines;
-  return Strings(lines.end() - static_cast<long>(n), lines.end());
-}
-
 TEST_F(E2eTest, MisbehavingUnitsFailOneByOne) {
   StartUnits({"--units", "6", "--entries", "40", "--fault", "10.1.2.1:empty",
               "--fault", "10.1.2.2:inverted", "--fault", "10.1.2.3:short:5",

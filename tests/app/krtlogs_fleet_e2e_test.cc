@@ -20,11 +20,6 @@ using Strings = std::vector<std::string>;
 // default; the bound only tells the two apart on a loaded machine.
 constexpr auto kHungCallBound = std::chrono::seconds(30);
 
-Strings Join(Strings head, const Strings& tail) {
-  head.insert(head.end(), tail.begin(), tail.end());
-  return head;
-}
-
 // The last field of a -list line: the entries a fetch would ask for.
 std::string ListedCount(const std::string& line) {
   return line.substr(line.rfind('\t') + 1);

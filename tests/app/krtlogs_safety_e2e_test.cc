@@ -27,12 +27,6 @@ const Strings kAsNobody = {"setpriv", "--reuid=65534", "--regid=65534",
                            "--clear-groups"};
 constexpr mode_t kPermissionBits = 0777;
 
-Strings Tail(const std::string& out, size_t n) {
-  Strings lines = Lines(out);
-  if (lines.size() < n) return lines;
-  return Strings(lines.end() - static_cast<long>(n), lines.end());
-}
-
 mode_t Mode(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return 0;
