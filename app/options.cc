@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr int kDefaultUnitCount = 10;
 // The time-out is handed to the ORB in milliseconds, as 32 bits.
 constexpr uint32_t kMaxTimeoutSeconds = UINT32_MAX / 1000;
 

@@ -18,15 +18,18 @@ constexpr int kExitFailure =
 constexpr int kExitUsage = 2;  // a bad command line; nothing was contacted
 constexpr int kExitDiscoveryFailed = -1;  // seen by the shell as 255
 
+// Units to find when no count is given, or an unreadable one.
+constexpr int kDefaultUnitCount = 10;
+
 enum class LogFormat { kTsv, kJsonl };
 
 struct RunOptions {
   // What the original options ask for.
-  bool counted = false;  // "-n"/"-N" given
-  int count = 10;        // units to find in multi-unit mode
-  bool single = false;   // "-s"/"-S" given
-  std::string address;   // the unit of single mode (may be empty)
-  bool clear = false;    // "-clear"/"-CLEAR"
+  bool counted = false;           // "-n"/"-N" given
+  int count = kDefaultUnitCount;  // units to find in multi-unit mode
+  bool single = false;            // "-s"/"-S" given
+  std::string address;            // the unit of single mode (may be empty)
+  bool clear = false;             // "-clear"/"-CLEAR"
 
   // Fleet control.
   int jobs = 1;                   // -j: units retrieved at once
