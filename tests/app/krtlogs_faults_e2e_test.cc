@@ -1,21 +1,20 @@
 // The tool against units that misbehave and folders it cannot write: every
 // failure is reported, the exit status says so, and no log is lost.
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "tests/app/e2e_fixture.h"
+#include "tests/support/small_disk.h"
 
 namespace krtlogs_test {
 namespace {
 
 using testing_support::FileExists;
 using testing_support::ReadFile;
+using testing_support::SmallDisk;
 using testing_support::WriteFile;
 using Strings = std::vector<std::string>;
 
@@ -114,26 +113,6 @@ TEST_F(E2eTest, AnArchiveThatCannotBePlacedKeepsTheTextFiles) {
   EXPECT_EQ(ExpectedLog("10.1.2.1", 10), ReadFile(Work("KRT1_log.txt")));
   EXPECT_EQ(ExpectedLog("10.1.2.2", 10), ReadFile(Work("KRT2_log.txt")));
 }
-
-// A folder on a small file system of its own, unmounted afterwards.
-class SmallDisk {
- public:
-  explicit SmallDisk(const std::string& path) : path_(path) {
-    mkdir(path.c_str(), 0755);
-    mounted_ = mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") == 0;
-    error_ = strerror(errno);
-  }
-  ~SmallDisk() {
-    if (mounted_) umount(path_.c_str());
-  }
-  bool mounted() const { return mounted_; }
-  const std::string& error() const { return error_; }
-
- private:
-  std::string path_;
-  bool mounted_;
-  std::string error_;
-};
 
 TEST_F(E2eTest, AFullDiskFailsTheUnitThatDoesNotFit) {
   // Unit 1 serves a few entries, unit 2 far more than the disk holds.

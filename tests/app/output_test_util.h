@@ -9,33 +9,15 @@
 
 #include "tests/support/hex.h"
 #include "tests/support/process.h"
+#include "tests/support/small_disk.h"
 #include "tests/support/temp_dir.h"
 
 namespace output_test {
 
 using testing_support::FolderNames;
 
-// A tmpfs of 64 KiB mounted on `path` (created when missing) for the
-// object's life. Needs root; mounted() says whether it worked.
-class SmallDisk {
- public:
-  explicit SmallDisk(const std::string& path);
-  ~SmallDisk();
-  SmallDisk(const SmallDisk&) = delete;
-  SmallDisk& operator=(const SmallDisk&) = delete;
-
-  bool mounted() const { return mounted_; }
-  const std::string& error() const { return error_; }
-  // Fills the disk with a file named `name` until a write fails.
-  void Fill(const std::string& name) const;
-
- private:
-  std::string path_;
-  bool mounted_ = false;
-  std::string error_;
-};
-
 using testing_support::Hex;
+using testing_support::SmallDisk;
 
 // Runs `script` with python3, the arguments after it.
 testing_support::ProcessResult RunPython(const std::string& script,
