@@ -20,16 +20,6 @@ namespace {
 
 using testing_support::ReadFile;
 
-// The writer with its limits lowered, so that the refusals can be reached
-// with small files. Only the two protected limit members change.
-class LimitedArchive : public CZipArchive {
- public:
-  LimitedArchive(uint32_t max_entries, uint32_t max32) {
-    m_uMaxEntries = max_entries;
-    m_uMax32 = max32;
-  }
-};
-
 class ZipLimitsTest : public ZipTest {
  protected:
   // A sparse file of `size` bytes: nothing is written to the disk.
