@@ -1,8 +1,7 @@
-// The mends of issue 3: no field may wrap. Sources of 4 GiB or more and
-// entries that would reach past the 32-bit offsets are refused with cause
-// 112 before anything of them is written; the 65536th entry is refused
-// without a throw. Either way the archive stays closable with the entries
-// before.
+// No field may wrap. Sources of 4 GiB or more and entries that would reach
+// past the 32-bit offsets are refused with cause 112 before anything of them
+// is written; the 65536th entry is refused without a throw. Either way the
+// archive stays closable with the entries before.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
