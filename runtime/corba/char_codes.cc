@@ -20,11 +20,6 @@ constexpr char kAsSentName[] = "QO-AS-SENT";
 
 std::atomic<char_codes_t> active{char_codes_t::latin1};
 
-[[noreturn]] void refuse(cdrStream& s, CORBA::ULong minor) {
-  throw CORBA::MARSHAL(minor,
-                       static_cast<CORBA::CompletionStatus>(s.completion()));
-}
-
 // A native code set that ignores the transmission code set: a string goes
 // on the wire as its bytes and comes off it as the bytes sent, its length
 // and closing NUL checked as CDR requires. Stateless, as omniORB requires of
@@ -45,7 +40,9 @@ class as_sent_code_set_t : public code_set_t::NCS_C {
   void marshalString(cdrStream& s, code_set_t::TCS_C*, CORBA::ULong bound,
                      CORBA::ULong length, const char* text) override {
     if (length == 0) length = static_cast<CORBA::ULong>(strlen(text));
-    if (bound != 0 && length > bound) refuse(s, omni::MARSHAL_StringIsTooLong);
+    if (bound != 0 && length > bound) {
+      refuse_marshal(s, omni::MARSHAL_StringIsTooLong);
+    }
     const CORBA::ULong with_nul = length + 1;
     s.marshalULong(with_nul);
     s.put_octet_array(reinterpret_cast<const CORBA::Octet*>(text),
@@ -54,19 +51,12 @@ class as_sent_code_set_t : public code_set_t::NCS_C {
 
   CORBA::ULong unmarshalString(cdrStream& s, code_set_t::TCS_C*,
                                CORBA::ULong bound, char*& out) override {
-    const CORBA::ULong with_nul = s.unmarshalULong();
-    if (with_nul == 0) refuse(s, omni::MARSHAL_StringNotEndWithNull);
-    if (bound != 0 && with_nul - 1 > bound) {
-      refuse(s, omni::MARSHAL_StringIsTooLong);
-    }
-    if (!s.checkInputOverrun(1, with_nul)) {
-      refuse(s, omni::MARSHAL_PassEndOfMessage);
-    }
+    const CORBA::ULong with_nul = unmarshal_string_length(s, bound);
     CORBA::String_var text = CORBA::string_alloc(with_nul - 1);
     s.get_octet_array(reinterpret_cast<CORBA::Octet*>(text.inout()),
                       static_cast<int>(with_nul));
     if (text[with_nul - 1] != '\0') {
-      refuse(s, omni::MARSHAL_StringNotEndWithNull);
+      refuse_marshal(s, omni::MARSHAL_StringNotEndWithNull);
     }
     out = text._retn();
     return with_nul - 1;
@@ -93,6 +83,23 @@ void register_char_codes(char_codes_t codes) {
 void set_active_char_codes(char_codes_t codes) { active = codes; }
 
 char_codes_t active_char_codes() { return active; }
+
+void refuse_marshal(cdrStream& s, CORBA::ULong minor) {
+  throw CORBA::MARSHAL(minor,
+                       static_cast<CORBA::CompletionStatus>(s.completion()));
+}
+
+CORBA::ULong unmarshal_string_length(cdrStream& s, CORBA::ULong bound) {
+  const CORBA::ULong with_nul = s.unmarshalULong();
+  if (with_nul == 0) refuse_marshal(s, omni::MARSHAL_StringNotEndWithNull);
+  if (bound != 0 && with_nul - 1 > bound) {
+    refuse_marshal(s, omni::MARSHAL_StringIsTooLong);
+  }
+  if (!s.checkInputOverrun(1, with_nul)) {
+    refuse_marshal(s, omni::MARSHAL_PassEndOfMessage);
+  }
+  return with_nul;
+}
 
 bool strings_pass_unchanged(const cdrStream& s) {
   if (active == char_codes_t::as_sent) return true;

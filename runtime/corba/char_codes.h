@@ -40,6 +40,15 @@ char_codes_t active_char_codes();
 // with as_sent, and with latin1 when the peer transmits ISO-8859-1 too.
 bool strings_pass_unchanged(const cdrStream& s);
 
+// For readers that take a string's bytes straight from the stream: reads the
+// length that opens a CDR string and checks it as CDR requires (room for the
+// closing NUL, at most `bound` characters unless `bound` is 0, no further
+// than the message goes). Returns the length with the NUL. Throws
+// CORBA::MARSHAL, as refuse_marshal does, when a check fails.
+CORBA::ULong unmarshal_string_length(cdrStream& s, CORBA::ULong bound = 0);
+// Throws CORBA::MARSHAL with `minor` and the stream's completion status.
+[[noreturn]] void refuse_marshal(cdrStream& s, CORBA::ULong minor);
+
 }  // namespace qo::corba
 
 #endif  // QO_RUNTIME_CORBA_CHAR_CODES_H_

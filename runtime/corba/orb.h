@@ -15,6 +15,7 @@
 #define QO_RUNTIME_CORBA_ORB_H_
 
 #include <omniORB4/CORBA.h>
+#include <omniORB4/omniORB.h>
 
 #include <atomic>
 #include <cstdint>
@@ -104,9 +105,14 @@ class orb_t {
   // qo::pos::exception_t "orb_t:: could not get object" when the text gives
   // a nil reference, qo::exception_t "orb_t:: could not get remote object
   // reference" when the object is not an I; CORBA exceptions (a malformed
-  // text, an unreachable object) propagate.
+  // text, an unreachable object) propagate. A non-zero `call_timeout_ms`
+  // makes every call on the reference give up after that many milliseconds,
+  // whatever the process-wide limit; it is set before narrowing, which for a
+  // corbaloc text asks the object for its type. 0 leaves the process-wide
+  // limit in force.
   template <typename I>
-  void get_object(typename I::_var_type& out, const char* address);
+  void get_object(typename I::_var_type& out, const char* address,
+                  uint32_t call_timeout_ms = 0);
 
  private:
   orb_t(const std::string& endpoint, bool debug, unsigned threads,
@@ -130,13 +136,18 @@ class orb_t {
 };
 
 template <typename I>
-void orb_t::get_object(typename I::_var_type& out, const char* address) {
+void orb_t::get_object(typename I::_var_type& out, const char* address,
+                       uint32_t call_timeout_ms) {
   qo::ensure(address != nullptr, "orb_t:: could not get object: no address");
   CORBA::Object_var object = orb_->string_to_object(address);
   qo::pos::ensure(!CORBA::is_nil(object), "orb_t:: could not get object");
+  if (call_timeout_ms != 0) {
+    omniORB::setClientCallTimeout(object, call_timeout_ms);
+  }
   out = I::_narrow(object);
   qo::ensure(!CORBA::is_nil(out),
              "orb_t:: could not get remote object reference");
+  if (call_timeout_ms != 0) omniORB::setClientCallTimeout(out, call_timeout_ms);
 }
 
 }  // namespace qo::corba

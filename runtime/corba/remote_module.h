@@ -26,6 +26,7 @@
 #ifndef QO_RUNTIME_CORBA_REMOTE_MODULE_H_
 #define QO_RUNTIME_CORBA_REMOTE_MODULE_H_
 
+#include <cstdint>
 #include <string>
 
 #include "runtime/corba/call.h"
@@ -37,11 +38,12 @@ namespace qo::corba {
 template <typename IF, typename P, typename S, typename I>
 struct remote_module_t {
   // A new proxy for the object at `address` (IOR or corbaloc text), owned
-  // by the caller. Never null.
-  static IF* proxy_create(const char* address) {
+  // by the caller. Never null. `call_timeout_ms` as orb_t::get_object takes
+  // it.
+  static IF* proxy_create(const char* address, uint32_t call_timeout_ms = 0) {
     return generic_call([&]() -> IF* {
       typename I::_var_type object;
-      orb_t::get().get_object<I>(object, address);
+      orb_t::get().get_object<I>(object, address, call_timeout_ms);
       return new P(object);
     });
   }

@@ -20,22 +20,7 @@ repository_if_t* proxy_create(const char* address) {
 
 repository_if_t* proxy_create_timed(const char* address,
                                     uint32_t call_timeout_ms) {
-  if (call_timeout_ms == 0) return proxy_create(address);
-  return qo::corba::generic_call([&]() -> repository_if_t* {
-    qo::ensure(address != nullptr, "orb_t:: could not get object: no address");
-    CORBA::Object_var object =
-        qo::corba::orb_t::get().orb()->string_to_object(address);
-    qo::pos::ensure(!CORBA::is_nil(object), "orb_t:: could not get object");
-    // Narrowing a corbaloc reference asks the object for its type, so the
-    // limit must be in place before that first request.
-    omniORB::setClientCallTimeout(object, call_timeout_ms);
-    qoc::pm::repository_i_var repository =
-        qoc::pm::repository_i::_narrow(object);
-    qo::ensure(!CORBA::is_nil(repository),
-               "orb_t:: could not get remote object reference");
-    omniORB::setClientCallTimeout(repository, call_timeout_ms);
-    return new repository_proxy_t(repository);
-  });
+  return remote_t::proxy_create(address, call_timeout_ms);
 }
 
 repository_if_t* velto_connect(uint32_t call_timeout_ms) {

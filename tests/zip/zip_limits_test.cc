@@ -1,8 +1,7 @@
-// The mends of issue 3: no field may wrap. Sources of 4 GiB or more and
-// entries that would reach past the 32-bit offsets are refused with cause
-// 112 before anything of them is written; the 65536th entry is refused
-// without a throw. Either way the archive stays closable with the entries
-// before.
+// No field may wrap. Sources of 4 GiB or more and entries that would reach
+// past the 32-bit offsets are refused with cause 112 before anything of them
+// is written; the 65536th entry is refused without a throw. Either way the
+// archive stays closable with the entries before.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,16 +18,6 @@ namespace zip_test {
 namespace {
 
 using testing_support::ReadFile;
-
-// The writer with its limits lowered, so that the refusals can be reached
-// with small files. Only the two protected limit members change.
-class LimitedArchive : public CZipArchive {
- public:
-  LimitedArchive(uint32_t max_entries, uint32_t max32) {
-    m_uMaxEntries = max_entries;
-    m_uMax32 = max32;
-  }
-};
 
 class ZipLimitsTest : public ZipTest {
  protected:

@@ -83,15 +83,6 @@ std::string Inflate(const std::string& stream) {
   return out;
 }
 
-// Lowers the writer's limits, as the limit tests do.
-class LimitedArchive : public CZipArchive {
- public:
-  LimitedArchive(uint32_t max_entries, uint32_t max32) {
-    m_uMaxEntries = max_entries;
-    m_uMax32 = max32;
-  }
-};
-
 // Runs `add` and expects CZipException with `cause` and `file`.
 template <typename F>
 void ExpectCause(F add, int cause, const std::string& file) {

@@ -15,6 +15,7 @@
 #include "gtest/gtest.h"
 #include "tests/support/archive_check.h"
 #include "tests/support/temp_dir.h"
+#include "zip/zip_archive.h"
 
 namespace zip_test {
 
@@ -73,6 +74,16 @@ class ZipTest : public ::testing::Test {
   std::string saved_tz_;
   bool had_tz_ = false;
   mode_t saved_umask_ = 0;
+};
+
+// The writer with its limits lowered, so that the refusals can be reached
+// with small files. Only the two protected limit members change.
+class LimitedArchive : public CZipArchive {
+ public:
+  LimitedArchive(uint32_t max_entries, uint32_t max32) {
+    m_uMaxEntries = max_entries;
+    m_uMax32 = max32;
+  }
 };
 
 // The whole archive for `entries` in order: local headers and data, central

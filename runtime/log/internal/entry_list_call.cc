@@ -27,11 +27,6 @@ const char* const kUserExceptions[] = {qoc::errorcode_x::_PD_repoId,
 constexpr int kUserExceptionCount =
     sizeof(kUserExceptions) / sizeof(kUserExceptions[0]);
 
-[[noreturn]] void bad_reply(cdrStream& s, CORBA::ULong minor) {
-  throw CORBA::MARSHAL(minor,
-                       static_cast<CORBA::CompletionStatus>(s.completion()));
-}
-
 // Reads a CDR string into `out`, reusing its storage. When the program is
 // to get the bytes as sent (runtime/corba/char_codes.h), they are copied
 // straight out of the reply; otherwise omniORB converts them.
@@ -41,18 +36,14 @@ void read_string(cdrStream& s, bool unchanged, std::string& out) {
     out.assign(text.in());
     return;
   }
-  const CORBA::ULong with_nul = s.unmarshalULong();
-  if (with_nul == 0) bad_reply(s, omni::MARSHAL_StringNotEndWithNull);
-  if (!s.checkInputOverrun(1, with_nul)) {
-    bad_reply(s, omni::MARSHAL_PassEndOfMessage);
-  }
+  const CORBA::ULong with_nul = qo::corba::unmarshal_string_length(s);
   out.resize(with_nul - 1);
   if (with_nul > 1) {
     s.get_octet_array(reinterpret_cast<CORBA::Octet*>(&out[0]),
                       static_cast<int>(with_nul - 1));
   }
   if (s.unmarshalOctet() != 0) {
-    bad_reply(s, omni::MARSHAL_StringNotEndWithNull);
+    qo::corba::refuse_marshal(s, omni::MARSHAL_StringNotEndWithNull);
   }
 }
 
@@ -74,7 +65,7 @@ void read_entries(cdrStream& s, entry_target_t& target) {
   const CORBA::ULong count = s.unmarshalULong();
   // A count the message cannot hold is refused before anyone hears of it.
   if (!s.checkInputOverrun(1, count)) {
-    bad_reply(s, omni::MARSHAL_PassEndOfMessage);
+    qo::corba::refuse_marshal(s, omni::MARSHAL_PassEndOfMessage);
   }
   target.begin(count);
   for (CORBA::ULong i = 0; i < count; ++i) {

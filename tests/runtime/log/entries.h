@@ -1,6 +1,7 @@
 // What the log tests share about entries: one line per entry holding every
 // field, so that lists compare in one assertion with a readable difference,
-// and a sink that keeps what it is given.
+// entries as the IDL sequence a servant sends, and a sink that keeps what it
+// is given.
 #ifndef KRTLOGS_TESTS_RUNTIME_LOG_ENTRIES_H_
 #define KRTLOGS_TESTS_RUNTIME_LOG_ENTRIES_H_
 
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "runtime/log/entry_sink.h"
+#include "runtime/log/log_convert.h"
 #include "runtime/log/log_types.h"
 
 namespace qo::log::test_support {
@@ -30,6 +32,12 @@ std::vector<std::string> Render(const Entries& entries) {
   std::vector<std::string> lines;
   for (const log_entry_t& e : entries) lines.push_back(Render(e));
   return lines;
+}
+
+inline qoc::log::entry_seq_t ToIdl(const std::vector<log_entry_t>& entries) {
+  qoc::log::entry_seq_t seq;
+  copy_entries(log_entry_list_t(entries.begin(), entries.end()), seq);
+  return seq;
 }
 
 // Keeps every count and entry it is given. `on_entry`, when set, runs

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "runtime/log/log_convert.h"
 #include "runtime/log/log_module.h"
 #include "tests/runtime/log/entries.h"
 #include "tests/runtime/log/giop_peer.h"
@@ -25,6 +24,7 @@ using giop_test::request_t;
 using test_support::collecting_sink_t;
 using test_support::Outcome;
 using test_support::Render;
+using test_support::ToIdl;
 
 const bool kOrb = test_support::UseTestOrb(qo::corba::char_codes_t::latin1);
 
@@ -38,12 +38,6 @@ std::vector<log_entry_t> Log(uint32_t size) {
     log[i].index = 1000 + i;
   }
   return log;
-}
-
-qoc::log::entry_seq_t ToIdl(const std::vector<log_entry_t>& entries) {
-  qoc::log::entry_seq_t seq;
-  copy_entries(log_entry_list_t(entries.begin(), entries.end()), seq);
-  return seq;
 }
 
 // A peer serving `log` whole, except that its first `cuts` replies stop at

@@ -31,6 +31,7 @@ using giop_test::request_t;
 using test_support::collecting_sink_t;
 using test_support::Outcome;
 using test_support::Render;
+using test_support::ToIdl;
 using testing_support::Hex;
 
 const bool kOrb = test_support::UseTestOrb(qo::corba::char_codes_t::latin1);
@@ -66,12 +67,6 @@ std::vector<log_entry_t> ManyEntries() {
   }
   many[150].s_what = std::string(70000, 'L');  // spans several buffers
   return many;
-}
-
-qoc::log::entry_seq_t ToIdl(const std::vector<log_entry_t>& entries) {
-  qoc::log::entry_seq_t seq;
-  copy_entries(log_entry_list_t(entries.begin(), entries.end()), seq);
-  return seq;
 }
 
 qoc::log::manager_i_ptr Stub(const std::unique_ptr<manager_if_t>& proxy) {

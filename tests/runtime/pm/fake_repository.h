@@ -4,12 +4,9 @@
 #ifndef KRTLOGS_TESTS_RUNTIME_PM_FAKE_REPOSITORY_H_
 #define KRTLOGS_TESTS_RUNTIME_PM_FAKE_REPOSITORY_H_
 
-#include <chrono>
-#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "runtime/error/exception.h"
@@ -71,17 +68,6 @@ class FakeServer {
 
   // A connector for velto_pump_t / a factory for the remote link.
   repository_if_t* Connect();
-
-  // Polls `done` until it holds or a minute passed: a bound for loaded
-  // machines, never a timing the tests rely on.
-  static bool Eventually(const std::function<bool()>& done) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-  }
 
  private:
   friend class FakeProxy;

@@ -10,11 +10,13 @@
 #include "runtime/pm/velto_address.h"
 #include "runtime/pm/velto_pump.h"
 #include "tests/runtime/pm/fake_repository.h"
+#include "tests/support/eventually.h"
 
 namespace qo::pm {
 namespace {
 
 using testing::FakeServer;
+using testing_support::Eventually;
 using Entries = std::map<std::string, std::string>;
 using Keys = std::vector<std::string>;
 
@@ -139,7 +141,7 @@ class RemoteLinkTest : public ::testing::Test {
 
   Entries Local() { return local_server_.Entries(); }
   bool LocalBecomes(const Entries& want) {
-    return FakeServer::Eventually([&] { return Local() == want; });
+    return Eventually([&] { return Local() == want; });
   }
   size_t Attempts() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -150,7 +152,7 @@ class RemoteLinkTest : public ::testing::Test {
   bool WakeAndWatch() {
     int reads = clock_.reads();
     link_.wake();
-    return FakeServer::Eventually([&] { return clock_.reads() > reads; });
+    return Eventually([&] { return clock_.reads() > reads; });
   }
 
   static constexpr const char* kFirst = "corbaloc:iiop:10.9.9.9:4000/velto";
@@ -197,7 +199,7 @@ TEST_F(RemoteLinkTest, LosingTheHostWithdrawsEveryCopiedKey) {
   first_.Down();
   link_.wake();
   EXPECT_TRUE(LocalBecomes({{"own", "x"}}));
-  EXPECT_TRUE(FakeServer::Eventually([&] { return !link_.connected(); }));
+  EXPECT_TRUE(Eventually([&] { return !link_.connected(); }));
   local_.unpublish("own");
 }
 
@@ -238,7 +240,7 @@ TEST_F(RemoteLinkTest, SettersDoNotShortenThePauseAfterAFailure) {
   first_.Down();
   second_.Down();
   link_.start();
-  ASSERT_TRUE(FakeServer::Eventually([&] { return Attempts() == 1; }));
+  ASSERT_TRUE(Eventually([&] { return Attempts() == 1; }));
   // Every setter, over and over, each round ending with a wake the link
   // acts on: none may bring the next attempt forward.
   for (int round = 0; round < 20; ++round) {
@@ -255,7 +257,7 @@ TEST_F(RemoteLinkTest, SettersDoNotShortenThePauseAfterAFailure) {
 
   clock_.Advance(1);
   link_.wake();
-  ASSERT_TRUE(FakeServer::Eventually([&] { return Attempts() == 2; }));
+  ASSERT_TRUE(Eventually([&] { return Attempts() == 2; }));
   // The second failure pauses again.
   for (int round = 0; round < 5; ++round) {
     link_.reset();
@@ -276,7 +278,7 @@ TEST_F(RemoteLinkTest, SettersDoNotShortenThePauseAfterAFailure) {
 TEST_F(RemoteLinkTest, StopEndsThePauseAfterAFailure) {
   first_.Down();
   link_.start();
-  ASSERT_TRUE(FakeServer::Eventually([&] { return Attempts() == 1; }));
+  ASSERT_TRUE(Eventually([&] { return Attempts() == 1; }));
   ASSERT_TRUE(WakeAndWatch());
   // The clock stands still, so only the stop can end the pause: a stop that
   // waited for it would never return.

@@ -5,11 +5,13 @@
 
 #include "gtest/gtest.h"
 #include "tests/runtime/pm/fake_repository.h"
+#include "tests/support/eventually.h"
 
 namespace qo::pm {
 namespace {
 
 using testing::FakeServer;
+using testing_support::Eventually;
 using Lines = std::vector<std::string>;
 
 class VeltoPumpTest : public ::testing::Test {
@@ -75,8 +77,7 @@ TEST_F(VeltoPumpTest, RestartedRepositoryGetsEntriesBackInKeyOrderFirst) {
   pump.publish("c", "3");
   pump.publish("a", "1");
   pump.publish("b", "2");
-  ASSERT_TRUE(
-      FakeServer::Eventually([&] { return server_.Count("ping") > 0; }));
+  ASSERT_TRUE(Eventually([&] { return server_.Count("ping") > 0; }));
   server_.Down();
   std::string value;
   EXPECT_FALSE(pump.value_get("a", value));
@@ -91,19 +92,16 @@ TEST_F(VeltoPumpTest, RestartedRepositoryGetsEntriesBackInKeyOrderFirst) {
 
 TEST_F(VeltoPumpTest, PingThreadRestoresEntriesWithoutACaller) {
   pump_.publish("k", "v");
-  ASSERT_TRUE(
-      FakeServer::Eventually([&] { return server_.Count("ping") > 0; }));
+  ASSERT_TRUE(Eventually([&] { return server_.Count("ping") > 0; }));
   server_.Down();
   server_.Restart();
-  EXPECT_TRUE(FakeServer::Eventually(
-      [&] { return server_.Entries().count("k") == 1; }));
+  EXPECT_TRUE(Eventually([&] { return server_.Entries().count("k") == 1; }));
   pump_.unpublish("k");
 }
 
 TEST_F(VeltoPumpTest, PingThreadRunsOnlyWhileSomethingIsPublished) {
   pump_.publish("k", "v");
-  ASSERT_TRUE(
-      FakeServer::Eventually([&] { return server_.Count("ping") > 1; }));
+  ASSERT_TRUE(Eventually([&] { return server_.Count("ping") > 1; }));
   pump_.unpublish("k");
   // unpublish returns after the thread has been joined: no ping follows.
   int pings = server_.Count("ping");
@@ -112,8 +110,7 @@ TEST_F(VeltoPumpTest, PingThreadRunsOnlyWhileSomethingIsPublished) {
   pump_.value_get("k", value);
   EXPECT_EQ(pings, server_.Count("ping"));
   pump_.publish("k", "v2");
-  EXPECT_TRUE(
-      FakeServer::Eventually([&] { return server_.Count("ping") > pings; }));
+  EXPECT_TRUE(Eventually([&] { return server_.Count("ping") > pings; }));
   pump_.unpublish("k");
 }
 

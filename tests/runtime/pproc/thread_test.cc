@@ -4,27 +4,16 @@
 #include <pthread.h>
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <stdexcept>
-#include <thread>
 
 #include "gtest/gtest.h"
+#include "tests/support/eventually.h"
 
 namespace qo::pproc {
 namespace {
 
-// Polls `done` until it holds or a minute passed: a bound for loaded
-// machines, never a timing the tests rely on.
-bool Eventually(const std::function<bool()>& done) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::minutes(1);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::yield();
-  }
-  return true;
-}
+using testing_support::Eventually;
 
 // Runs a test-supplied body and records how it ended.
 class TestThread : public thread_t {
