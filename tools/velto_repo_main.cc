@@ -19,13 +19,13 @@
 #include "runtime/corba/call.h"
 #include "runtime/corba/orb.h"
 #include "runtime/pm/pm_module.h"
+#include "runtime/pm/velto_address.h"
 #include "tools/memory_repository.h"
 #include "tools/stop_signals.h"
 
 namespace {
 
 constexpr char kUsage[] = "usage: velto-repo [--address A]";
-constexpr int kPort = 4000;
 
 // Why nobody could listen on address:port now; empty when one could. The
 // ORB reports a taken port only in its own trace, so the port is tried
@@ -33,7 +33,7 @@ constexpr int kPort = 4000;
 std::string ListenProblem(const std::string& address) {
   sockaddr_in where = {};
   where.sin_family = AF_INET;
-  where.sin_port = htons(kPort);
+  where.sin_port = htons(qo::pm::kVeltoPort);
   inet_pton(AF_INET, address.c_str(), &where.sin_addr);
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return strerror(errno);
@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
       return Usage("unknown option: " + option);
     }
   }
-  const std::string where = address + ":" + std::to_string(kPort);
+  const std::string where = address + ":" + std::to_string(qo::pm::kVeltoPort);
 
   const std::string problem = ListenProblem(address);
   if (!problem.empty()) {
@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
       qo::corba::orb_t::start_instance();
     });
     std::string ior;
-    qo::pm::servant_add(&repository, ior, "velto");
+    qo::pm::servant_add(&repository, ior, qo::pm::kVeltoObjectKey);
   } catch (const std::exception& e) {
     std::cerr << "velto-repo: cannot listen on " << where << ": " << e.what()
               << std::endl;
