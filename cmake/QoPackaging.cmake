@@ -43,7 +43,7 @@ krtlogs can be run and tried on one machine without real units.")
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libqo-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
-    "libomniorb4-dev, zlib1g-dev, pkgconf | pkg-config")
+    "libomniorb4-dev, zlib1g-dev, libdeflate-dev, pkgconf | pkg-config")
 set(CPACK_COMPONENT_DEV_DESCRIPTION
 "qo runtime of the KRT unit tools (development files)
 The qo runtime holds the error model, threads, the ORB wrapper with remote

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake make g++ clang pkg-config
-  zlib1g-dev libssl-dev nlohmann-json3-dev
+  zlib1g-dev libdeflate-dev libssl-dev nlohmann-json3-dev
   omniidl libomniorb4-dev
   googletest libgtest-dev
   unzip p7zip-full zip pigz python3

@@ -26,7 +26,8 @@ std::string TrimTrailingSeparators(std::string path) {
 CZipArchive::CZipArchive() { m_centralDir.Init(this, &m_storage); }
 
 CZipArchive::~CZipArchive() {
-  if (m_iFileOpened == entryCompressing && m_pCompressor) {
+  if (m_iFileOpened == entryCompressing && !m_bCompressedEntry &&
+      m_pCompressor) {
     m_pCompressor->EndCompression(true);
   }
   if (!m_storage.IsClosed()) {
@@ -48,6 +49,15 @@ bool CZipArchive::Open(const std::string& path, int mode,
   // Reading, appending and split archives are not part of this system.
   if (mode != OpenCreate || volume_size != 0) return false;
   m_storage.Open(path, mode, volume_size);
+  m_iArchiveSystCompatib = zr::kSystemUnix;
+  m_centralDir.Open();
+  m_iFileOpened = entryNone;
+  return true;
+}
+
+bool CZipArchive::OpenDescriptor(int fd, const std::string& path) {
+  if (!IsClosed()) return false;
+  m_storage.OpenDescriptor(fd, path);
   m_iArchiveSystCompatib = zr::kSystemUnix;
   m_centralDir.Open();
   m_iFileOpened = entryNone;
@@ -301,9 +311,9 @@ bool CZipArchive::AddFileParallel(const std::string& path,
 bool CZipArchive::AddDeflated(const CZipDeflatedEntry& entry,
                               const std::string& deflated_path,
                               const std::string& name) {
-  CZipFileHeader templ;
-  entry.FillTemplate(templ, name);
   if (entry.IsDirectory()) {
+    CZipFileHeader templ;
+    entry.FillTemplate(templ, name);
     if (!OpenEntry(templ, 0, nullptr, kNoIndex)) return false;
     CloseEntry();
     return true;
@@ -319,36 +329,119 @@ bool CZipArchive::AddDeflated(const CZipDeflatedEntry& entry,
   if (!consistent || data.GetLength() != entry.m_uComprSize) {
     CZipException::Throw(CZipException::badZipFile, deflated_path.c_str());
   }
-  if (!CanOpenEntry()) return false;
-  templ.m_uLocalUncomprSize = entry.m_uUncomprSize;
-  if (stored) templ.m_uLocalComprSize = entry.m_uComprSize;
-  int level = entry.m_iLevel;
-  PrepareEntry(templ, level, entry.m_uMethod);
-  WriteEntryHeader(templ, level, entry.m_uUncomprSize, entry.m_uComprSize);
-  try {
-    std::vector<unsigned char> buffer(kDefaultBufferSize);
-    uint32_t left = entry.m_uComprSize;
-    while (left > 0) {
-      const uint32_t n = data.Read(
-          buffer.data(), std::min<uint32_t>(left, kDefaultBufferSize));
-      // Shorter than it was a moment ago: not the file the record describes.
-      if (n == 0) {
-        CZipException::Throw(CZipException::badZipFile, deflated_path.c_str());
-      }
-      m_storage.Write(buffer.data(), n, false);
-      left -= n;
+  if (!BeginCompressed(entry, name)) return false;
+  std::vector<unsigned char> buffer(kDefaultBufferSize);
+  uint32_t left = entry.m_uComprSize;
+  while (left > 0) {
+    uint32_t n;
+    try {
+      n = data.Read(buffer.data(),
+                    std::min<uint32_t>(left, kDefaultBufferSize));
+    } catch (...) {
+      AbandonCompressed();
+      throw;
     }
-    FinishEntry(entry.m_uCrc32, entry.m_uComprSize, entry.m_uUncomprSize);
-  } catch (...) {
-    m_centralDir.AbandonEntry();
-    throw;
+    // Shorter than it was a moment ago: not the file the record describes.
+    if (n == 0) {
+      AbandonCompressed();
+      CZipException::Throw(CZipException::badZipFile, deflated_path.c_str());
+    }
+    WriteCompressed(buffer.data(), n);
+    left -= n;
   }
+  EndCompressed(entry);
   data.Close();
   return true;
 }
 
+bool CZipArchive::BeginCompressed(const CZipDeflatedEntry& entry,
+                                  const std::string& name) {
+  if (!CanOpenEntry()) return false;
+  CZipFileHeader templ;
+  entry.FillTemplate(templ, name);
+  const bool stored = entry.m_uMethod == CZipCompressor::methodStore;
+  templ.m_uLocalUncomprSize = entry.m_uUncomprSize;
+  if (stored) templ.m_uLocalComprSize = entry.m_uComprSize;
+  int level = entry.m_iLevel;
+  PrepareEntry(templ, level, entry.m_uMethod);
+  const CZipFileHeader* header =
+      WriteEntryHeader(templ, level, entry.m_uUncomprSize, entry.m_uComprSize);
+  m_uEntryDataStart =
+      static_cast<uint64_t>(header->m_uOffset) + header->GetLocalHeaderSize();
+  m_uEntryBytesIn = 0;
+  m_iFileOpened = entryCompressing;
+  m_bCompressedEntry = true;
+  return true;
+}
+
+void CZipArchive::WriteCompressed(const void* data, size_t size) {
+  if (m_iFileOpened != entryCompressing || !m_bCompressedEntry) {
+    ThrowError(CZipException::internalError);
+  }
+  if (m_uEntryDataStart + m_uEntryBytesIn + size > m_uMax32) {
+    AbandonCompressed();
+    ThrowError(CZipException::tooBigSize);
+  }
+  const unsigned char* p = static_cast<const unsigned char*>(data);
+  try {
+    // The storage takes 32-bit counts.
+    while (size > 0) {
+      const uint32_t n =
+          static_cast<uint32_t>(std::min<size_t>(size, kDefaultBufferSize));
+      m_storage.Write(p, n, false);
+      m_uEntryBytesIn += n;
+      p += n;
+      size -= n;
+    }
+  } catch (...) {
+    AbandonCompressed();
+    throw;
+  }
+}
+
+void CZipArchive::EndCompressed(const CZipDeflatedEntry& entry) {
+  if (m_iFileOpened != entryCompressing || !m_bCompressedEntry) {
+    ThrowError(CZipException::internalError);
+  }
+  CZipFileHeader* header = m_centralDir.GetOpenedFile();
+  if (entry.m_uMethod != header->m_uMethod ||
+      entry.m_uComprSize != m_uEntryBytesIn) {
+    AbandonCompressed();
+    ThrowError(CZipException::badZipFile);
+  }
+  header->SetSystemAttributes(entry.m_uAttributes);
+  header->SetTime(entry.m_tModTime);
+  header->m_uCrc32 = entry.m_uCrc32;
+  header->m_uComprSize = entry.m_uComprSize;
+  header->m_uUncomprSize = entry.m_uUncomprSize;
+  try {
+    m_centralDir.CloseEntry(/*with_time=*/true);
+  } catch (...) {
+    AbandonCompressed();
+    throw;
+  }
+  m_iFileOpened = entryNone;
+  m_bCompressedEntry = false;
+}
+
+void CZipArchive::AbandonCompressed() {
+  if (m_iFileOpened != entryCompressing || !m_bCompressedEntry) return;
+  m_centralDir.AbandonEntry();
+  m_iFileOpened = entryNone;
+  m_bCompressedEntry = false;
+}
+
+bool CZipArchive::AddCompressed(const CZipDeflatedEntry& entry,
+                                const std::string& name, const void* data,
+                                size_t size) {
+  if (!BeginCompressed(entry, name)) return false;
+  WriteCompressed(data, size);
+  EndCompressed(entry);
+  return true;
+}
+
 bool CZipArchive::WriteEntry(const void* data, uint32_t count) {
-  if (m_iFileOpened != entryCompressing) return false;
+  if (m_iFileOpened != entryCompressing || m_bCompressedEntry) return false;
   const uint64_t total = m_uEntryBytesIn + count;
   if (total > m_uEntryDeclared) {
     // More data than OpenEntry checked (a source that grew): check again.
@@ -367,6 +460,11 @@ bool CZipArchive::WriteEntry(const void* data, uint32_t count) {
 
 bool CZipArchive::CloseEntry(bool after_exception) {
   if (m_iFileOpened != entryCompressing) return false;
+  if (m_bCompressedEntry) {
+    // Without its final record the entry cannot be whole.
+    AbandonCompressed();
+    return true;
+  }
   if (after_exception) {
     m_pCompressor->EndCompression(true);
     m_centralDir.AbandonEntry();
@@ -396,7 +494,10 @@ std::string CZipArchive::Close(int after_exception, bool update_time_stamp) {
     path = m_storage.Close(true, true);
   } else {
     // Nothing more reaches the file, not even a truncation.
-    if (m_iFileOpened == entryCompressing) m_pCompressor->EndCompression(true);
+    if (m_iFileOpened == entryCompressing && !m_bCompressedEntry) {
+      m_pCompressor->EndCompression(true);
+    }
+    m_bCompressedEntry = false;
     m_centralDir.Close();
     path = m_storage.Close(false, true);
     update_time_stamp = false;

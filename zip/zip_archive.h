@@ -13,7 +13,9 @@
 // Two more ways in compress an entry's data on the workers of a
 // CZipCompressionPool: AddFileParallel while the archive is open, or
 // CZipDeflatedEntry::Compress before it exists and AddDeflated later. For
-// the same source and level both write the same bytes.
+// the same source and level both write the same bytes. And an entry whose
+// data arrives already compressed (zip/zip_entry_deflater.h) is added with
+// BeginCompressed, WriteCompressed and EndCompressed, or AddCompressed.
 //
 // An archive object is used by one thread at a time.
 #ifndef KRTLOGS_ZIP_ZIP_ARCHIVE_H_
@@ -98,6 +100,11 @@ class CZipArchive {
   // created. Writes nothing.
   bool Open(const std::string& path, int mode = OpenExisting,
             uint32_t volume_size = 0);
+  // Like Open in create mode, in the open, empty file `fd`: the archive
+  // writes through a duplicate of it (CZipFile::Attach), so a file the
+  // caller created where it chose is never opened by a name again. `path`
+  // names it in errors and is what Close returns. False when already open.
+  bool OpenDescriptor(int fd, const std::string& path);
 
   // Adds the file at `path` as `name`. True when the entry was
   // written; false when the trimmed path is empty or no entry could be
@@ -135,6 +142,29 @@ class CZipArchive {
   // of the entry is written. An entry that fails part-way is cut off again.
   bool AddDeflated(const CZipDeflatedEntry& entry,
                    const std::string& deflated_path, const std::string& name);
+
+  // An entry whose data arrives compressed. BeginCompressed starts the
+  // entry `name` (empty: derived from the record's source path) with the
+  // record's attributes, time, method and level and writes its local
+  // header; WriteCompressed appends compressed data; EndCompressed takes the
+  // final record, whose CRC, sizes, attributes and time go into the headers
+  // (the local one is patched), and AbandonCompressed drops the entry and
+  // cuts its bytes off again. One entry at a time, as with OpenEntry; an
+  // entry still open at Close is dropped. BeginCompressed returns false when
+  // no entry could be opened (as AddFile) and throws 111 for a name over
+  // 65535 bytes and 112 when the entry would not fit, before anything is
+  // written. WriteCompressed and EndCompressed throw 112 when the entry
+  // grows beyond the 32-bit fields, 101 when the final record does not
+  // match what was written (its method or compressed size), and
+  // CZipException from the file; the entry is then dropped.
+  bool BeginCompressed(const CZipDeflatedEntry& entry, const std::string& name);
+  void WriteCompressed(const void* data, size_t size);
+  void EndCompressed(const CZipDeflatedEntry& entry);
+  void AbandonCompressed();
+  // The three at once, for an entry whose compressed data is all in hand;
+  // the record is final. Results and exceptions as theirs.
+  bool AddCompressed(const CZipDeflatedEntry& entry, const std::string& name,
+                     const void* data, size_t size);
 
   // Writes the central directory and closes the file; returns its path, or
   // an empty string when the archive is not open. Mode afAfterException (or
@@ -212,7 +242,9 @@ class CZipArchive {
   // The entry being written: where its data starts and what was checked.
   uint64_t m_uEntryDataStart = 0;
   uint64_t m_uEntryDeclared = 0;
-  uint64_t m_uEntryBytesIn = 0;
+  uint64_t m_uEntryBytesIn = 0;  // compressed ones for a compressed entry
+  // The open entry came through BeginCompressed: no compressor takes part.
+  bool m_bCompressedEntry = false;
 };
 
 #endif  // KRTLOGS_ZIP_ZIP_ARCHIVE_H_

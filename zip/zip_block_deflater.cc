@@ -180,24 +180,26 @@ CZipBlockDeflater::Block& CZipBlockDeflater::Slot(uint64_t index) {
   return *slot;
 }
 
-void CZipBlockDeflater::Read(CZipAbstractFile& source, Block& block,
-                             const Block* previous) {
+void CZipBlockDeflater::StartBlock(uint64_t index, const Sink& sink) {
+  // The previous block is still needed for the dictionary, so the slot
+  // that this block takes must have been written out two blocks ago.
+  while (index + 1 - m_uWritten > m_blocks.size()) Write(m_uWritten++, sink);
+  Block& block = Slot(index);
   block.m_uDictLen = 0;
-  if (previous != nullptr) {
-    std::memcpy(
-        block.m_in.data(),
-        previous->Data() + previous->m_uDataLen - zr::kDeflateWindowSize,
-        zr::kDeflateWindowSize);
+  block.m_uDataLen = 0;
+  if (index > 0) {
+    const Block& previous = Slot(index - 1);
+    std::memcpy(block.m_in.data(),
+                previous.Data() + previous.m_uDataLen - zr::kDeflateWindowSize,
+                zr::kDeflateWindowSize);
     block.m_uDictLen = zr::kDeflateWindowSize;
   }
-  uint32_t filled = 0;
-  while (filled < zr::kDeflateBlockSize) {
-    const uint32_t n =
-        source.Read(block.Data() + filled, zr::kDeflateBlockSize - filled);
-    if (n == 0) break;
-    filled += n;
-  }
-  block.m_uDataLen = filled;
+}
+
+void CZipBlockDeflater::SubmitCurrent(bool last) {
+  Block& block = Slot(m_uCurrent);
+  block.m_bLast = last;
+  m_pool.Submit(&block);
 }
 
 void CZipBlockDeflater::Write(uint64_t index, const Sink& sink) {
@@ -214,36 +216,67 @@ void CZipBlockDeflater::Write(uint64_t index, const Sink& sink) {
   m_uBytesOut += block.m_uOutLen;
 }
 
-void CZipBlockDeflater::Run(CZipAbstractFile& source, const Sink& sink) {
-  m_uCrc = 0;
-  m_uBytesIn = 0;
-  m_uBytesOut = 0;
-  const uint64_t window = m_blocks.size();
+void CZipBlockDeflater::Write(const void* data, size_t size, const Sink& sink) {
   try {
-    // Block `current` has been read but not submitted; blocks from `written`
-    // up to it hold slots. Whether a full block is the last one is known
-    // only once the read after it comes back empty, so each block is
-    // submitted after the next one has been read.
-    uint64_t written = 0;
-    uint64_t current = 0;
-    Read(source, Slot(0), nullptr);
-    for (;;) {
-      Block& block = Slot(current);
-      bool last = block.m_uDataLen < zr::kDeflateBlockSize;
-      if (!last) {
-        while (current + 2 - written > window) Write(written++, sink);
-        Block& next = Slot(current + 1);
-        Read(source, next, &block);
-        last = next.m_uDataLen == 0;
-      }
-      block.m_bLast = last;
-      m_pool.Submit(&block);
-      if (last) break;
-      ++current;
+    if (!m_bStarted) {
+      m_bStarted = true;
+      m_uCrc = 0;
+      m_uBytesIn = 0;
+      m_uBytesOut = 0;
+      m_uCurrent = 0;
+      m_uWritten = 0;
+      StartBlock(0, sink);
     }
-    while (written <= current) Write(written++, sink);
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+      Block* block = &Slot(m_uCurrent);
+      if (block->m_uDataLen == zr::kDeflateBlockSize) {
+        // More data follows a full block: it is not the last one.
+        SubmitCurrent(false);
+        StartBlock(++m_uCurrent, sink);
+        block = &Slot(m_uCurrent);
+      }
+      const size_t n =
+          std::min<size_t>(size, zr::kDeflateBlockSize - block->m_uDataLen);
+      std::memcpy(block->Data() + block->m_uDataLen, p, n);
+      block->m_uDataLen += static_cast<uint32_t>(n);
+      p += n;
+      size -= n;
+    }
+  } catch (...) {
+    WithdrawAll();
+    m_bStarted = false;
+    throw;
+  }
+}
+
+void CZipBlockDeflater::Finish(const Sink& sink) {
+  // An empty stream is one empty final block.
+  if (!m_bStarted) Write(nullptr, 0, sink);
+  m_bStarted = false;
+  try {
+    SubmitCurrent(true);
+    while (m_uWritten <= m_uCurrent) Write(m_uWritten++, sink);
   } catch (...) {
     WithdrawAll();
     throw;
   }
+}
+
+void CZipBlockDeflater::Run(CZipAbstractFile& source, const Sink& sink) {
+  m_bStarted = false;
+  std::vector<unsigned char> chunk(zr::kDeflateBlockSize);
+  for (;;) {
+    uint32_t n;
+    try {
+      n = source.Read(chunk.data(), static_cast<uint32_t>(chunk.size()));
+    } catch (...) {
+      WithdrawAll();
+      m_bStarted = false;
+      throw;
+    }
+    if (n == 0) break;
+    Write(chunk.data(), n, sink);
+  }
+  Finish(sink);
 }

@@ -17,9 +17,11 @@
 // GetWindow() blocks (each about 0.3 MiB with its output) are in memory at
 // once, plus one zlib stream per busy worker.
 //
-// A deflater belongs to the thread that calls Run, which reads the source
-// and receives the compressed blocks in order; the pool may be shared with
-// any number of other deflaters.
+// The data comes either from a source file (Run) or from the caller, piece
+// by piece (Write, then Finish): the same data gives the same stream either
+// way. A deflater belongs to the thread that drives it, which also receives
+// the compressed blocks in order; the pool may be shared with any number of
+// other deflaters.
 #ifndef KRTLOGS_ZIP_ZIP_BLOCK_DEFLATER_H_
 #define KRTLOGS_ZIP_ZIP_BLOCK_DEFLATER_H_
 
@@ -60,6 +62,15 @@ class CZipBlockDeflater {
   // deflater, whether it returned normally or by an exception.
   void Run(CZipAbstractFile& source, const Sink& sink);
 
+  // The stream of data handed in piece by piece: Write adds `size` bytes
+  // (any size, 0 included), passing to `sink` the blocks that are done
+  // meanwhile, and Finish ends the stream and passes the rest. Either may
+  // throw (a zlib failure, or the sink's own); the deflater is then spent
+  // and the pool holds nothing of it. Write and Finish after Finish start a
+  // new stream.
+  void Write(const void* data, size_t size, const Sink& sink);
+  void Finish(const Sink& sink);
+
   // After Run: the CRC-32 of the source bytes, their number and the size of
   // the stream.
   uint32_t GetCrc() const { return m_uCrc; }
@@ -72,9 +83,11 @@ class CZipBlockDeflater {
   class Block;
 
   Block& Slot(uint64_t index);
-  // Fills `block` from the source; with `previous`, its dictionary is the
-  // tail of that (full) block.
-  void Read(CZipAbstractFile& source, Block& block, const Block* previous);
+  // Starts block `index` with the tail of the full block before it (if
+  // any) as its dictionary, making room for it first.
+  void StartBlock(uint64_t index, const Sink& sink);
+  // Submits the current block; `last` gives it the final block bit.
+  void SubmitCurrent(bool last);
   // Waits for block `index`, checks it and passes it to the sink.
   void Write(uint64_t index, const Sink& sink);
   void WithdrawAll();
@@ -83,6 +96,11 @@ class CZipBlockDeflater {
   const int m_iLevel;
   const std::string m_szErrorPath;
   std::vector<std::unique_ptr<Block>> m_blocks;  // made on first use
+  // The stream under way: the block being filled (not yet submitted), and
+  // the first block not yet passed to the sink.
+  bool m_bStarted = false;
+  uint64_t m_uCurrent = 0;
+  uint64_t m_uWritten = 0;
   uint32_t m_uCrc = 0;
   uint64_t m_uBytesIn = 0;
   uint64_t m_uBytesOut = 0;

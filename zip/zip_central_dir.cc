@@ -63,11 +63,11 @@ void CZipCentralDir::RemoveLastEntry() {
   m_headers.pop_back();
 }
 
-void CZipCentralDir::CloseEntry() {
+void CZipCentralDir::CloseEntry(bool with_time) {
   CZipFileHeader* header = m_pOpenedFile;
   if (header == nullptr) return;
   if (!m_pStorage->IsSegmented() && !header->IsDataDescriptor()) {
-    header->UpdateLocalHeader(*m_pStorage);
+    header->UpdateLocalHeader(*m_pStorage, with_time);
   } else {
     header->WriteDataDescriptor(*m_pStorage);
   }

@@ -45,8 +45,9 @@ class CZipCentralDir {
                            int level);
   // Forgets the last entry added (its local header could not be written).
   void RemoveLastEntry();
-  // Patches the open entry's local header and forgets the open entry.
-  void CloseEntry();
+  // Patches the open entry's local header (with its time when `with_time`)
+  // and forgets the open entry.
+  void CloseEntry(bool with_time = false);
   // Forgets the open entry without patching anything (after an exception):
   // its bytes are cut off the file and it is dropped from the list, so the
   // archive holds only whole entries.

@@ -5,8 +5,9 @@
 
 #include "zip/zip_exception.h"
 
-CZipCompressionPool::CZipCompressionPool(int workers)
-    : m_workAvailable(&m_mutex), m_taskDone(&m_mutex) {
+using qo::pproc::plain_lock_t;
+
+CZipCompressionPool::CZipCompressionPool(int workers) {
   const int count = std::max(workers, 1);
   m_workers.reserve(static_cast<size_t>(count));
   try {
@@ -23,9 +24,9 @@ CZipCompressionPool::~CZipCompressionPool() { StopAndJoin(); }
 
 void CZipCompressionPool::StopAndJoin() {
   {
-    CZipMutexLock lock(&m_mutex);
+    plain_lock_t lock(m_mutex);
     m_bStopping = true;
-    m_workAvailable.SignalAll();
+    m_workAvailable.broadcast();
   }
   for (std::thread& worker : m_workers) {
     if (worker.joinable()) worker.join();
@@ -33,45 +34,59 @@ void CZipCompressionPool::StopAndJoin() {
 }
 
 void CZipCompressionPool::Submit(CZipPoolTask* task) {
-  CZipMutexLock lock(&m_mutex);
-  m_queue.push_back(task);
-  m_workAvailable.Signal();
+  plain_lock_t lock(m_mutex);
+  m_queue.push_back({task, false});
+  m_workAvailable.signal();
+}
+
+void CZipCompressionPool::Post(std::unique_ptr<CZipPoolTask> task) {
+  plain_lock_t lock(m_mutex);
+  const size_t limit = kPostedPerWorker * m_workers.size();
+  while (m_uPosted >= limit) m_taskDone.wait();
+  ++m_uPosted;
+  m_queue.push_back({task.release(), true});
+  m_workAvailable.signal();
 }
 
 bool CZipCompressionPool::IsPending(const CZipPoolTask* task) const {
-  return std::find(m_queue.begin(), m_queue.end(), task) != m_queue.end() ||
+  return std::any_of(m_queue.begin(), m_queue.end(),
+                     [task](const Queued& q) { return q.task == task; }) ||
          std::find(m_running.begin(), m_running.end(), task) != m_running.end();
 }
 
 void CZipCompressionPool::Wait(const CZipPoolTask* task) {
-  CZipMutexLock lock(&m_mutex);
-  while (IsPending(task)) m_taskDone.Wait();
+  plain_lock_t lock(m_mutex);
+  while (IsPending(task)) m_taskDone.wait();
 }
 
 void CZipCompressionPool::Withdraw(const CZipPoolTask* task) {
-  CZipMutexLock lock(&m_mutex);
-  auto queued = std::find(m_queue.begin(), m_queue.end(), task);
+  plain_lock_t lock(m_mutex);
+  auto queued =
+      std::find_if(m_queue.begin(), m_queue.end(),
+                   [task](const Queued& q) { return q.task == task; });
   if (queued != m_queue.end()) m_queue.erase(queued);
-  while (IsPending(task)) m_taskDone.Wait();
+  while (IsPending(task)) m_taskDone.wait();
 }
 
 void CZipCompressionPool::WorkerLoop() {
   for (;;) {
-    CZipPoolTask* task;
+    Queued next;
     {
-      CZipMutexLock lock(&m_mutex);
+      plain_lock_t lock(m_mutex);
       // Queued work is finished even when the pool is stopping.
-      while (m_queue.empty() && !m_bStopping) m_workAvailable.Wait();
+      while (m_queue.empty() && !m_bStopping) m_workAvailable.wait();
       if (m_queue.empty()) return;
-      task = m_queue.front();
+      next = m_queue.front();
       m_queue.pop_front();
-      m_running.push_back(task);
+      m_running.push_back(next.task);
     }
-    task->Run();
+    next.task->Run();
     {
-      CZipMutexLock lock(&m_mutex);
-      m_running.erase(std::find(m_running.begin(), m_running.end(), task));
-      m_taskDone.SignalAll();
+      plain_lock_t lock(m_mutex);
+      m_running.erase(std::find(m_running.begin(), m_running.end(), next.task));
+      if (next.owned) --m_uPosted;
+      m_taskDone.broadcast();
     }
+    if (next.owned) delete next.task;
   }
 }

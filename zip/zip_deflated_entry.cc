@@ -14,6 +14,7 @@
 #include "zip/zip_file.h"
 #include "zip/zip_file_header.h"
 #include "zip/zip_records.h"
+#include "zip/zip_whole_deflate.h"
 
 namespace zr = zip_records;
 
@@ -129,6 +130,29 @@ CZipDeflatedEntry CZipDeflatedEntry::Compress(const std::string& source_path,
     throw;
   }
   source.Close();
+  return entry;
+}
+
+CZipDeflatedEntry CZipDeflatedEntry::CompressWhole(
+    int level, const void* data, size_t size, uint32_t attributes, time_t mtime,
+    std::vector<unsigned char>& out) {
+  if (size > zr::kMax32) CZipException::Throw(CZipException::tooBigSize, "");
+  CZipDeflatedEntry entry;
+  entry.m_uAttributes = attributes;
+  entry.m_tModTime = mtime;
+  entry.m_uUncomprSize = static_cast<uint32_t>(size);
+  entry.m_uCrc32 = zip_whole::Crc32(0, data, size);
+  if (level == 0 || size <= CZipAddRequest::kSmallFileSize) {
+    entry.m_uMethod = CZipCompressor::methodStore;
+    entry.m_iLevel = 0;
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    out.assign(p, p + size);
+  } else {
+    entry.m_uMethod = CZipCompressor::methodDeflate;
+    entry.m_iLevel = level < -1 || level > 9 ? -1 : level;
+    zip_whole::Deflate(level, data, size, out);
+  }
+  entry.m_uComprSize = static_cast<uint32_t>(out.size());
   return entry;
 }
 

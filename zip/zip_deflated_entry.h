@@ -13,9 +13,11 @@
 #ifndef KRTLOGS_ZIP_ZIP_DEFLATED_ENTRY_H_
 #define KRTLOGS_ZIP_ZIP_DEFLATED_ENTRY_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
 class CZipCompressionPool;
 class CZipFileHeader;
@@ -44,6 +46,17 @@ struct CZipDeflatedEntry {
   static CZipDeflatedEntry Compress(const std::string& source_path,
                                     const std::string& deflated_path, int level,
                                     CZipCompressionPool& pool);
+
+  // Compresses `size` bytes in hand whole (zip/zip_whole_deflate.h) into
+  // `out`, for an entry with `attributes` (st_mode AND 0xF1FF) and `mtime`,
+  // with the choice AddFile makes for a file: at most 4 bytes, and level 0,
+  // are stored. Returns the final record, for CZipArchive::AddCompressed.
+  // Throws CZipException 505 when memory runs out, 112 beyond the 32-bit
+  // sizes.
+  static CZipDeflatedEntry CompressWhole(int level, const void* data,
+                                         size_t size, uint32_t attributes,
+                                         time_t mtime,
+                                         std::vector<unsigned char>& out);
 
   // The record of `source_path` before compression: its attributes and
   // time, and method and level as Compress chooses them; sizes and CRC 0.

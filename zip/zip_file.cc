@@ -50,6 +50,14 @@ bool CZipFile::Open(const std::string& path, int flags, bool throw_on_error) {
   return true;
 }
 
+void CZipFile::Attach(int fd, const std::string& path) {
+  if (!IsClosed()) Close();
+  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copy == -1) CZipException::Throw(errno, path.c_str());
+  m_hFile = copy;
+  m_szFileName = path;
+}
+
 void CZipFile::Close() {
   if (IsClosed()) return;
   int fd = m_hFile;

@@ -51,6 +51,12 @@ class CZipFile : public CZipAbstractFile {
   // ModeCreate adds O_CREAT; O_TRUNC unless ModeNoTruncate or read-only.
   // Permission bits 0644 (minus the umask). The descriptor is close-on-exec.
   bool Open(const std::string& path, int flags, bool throw_on_error) override;
+  // Takes a duplicate of the open descriptor `fd` (close-on-exec; the
+  // caller keeps `fd`), named `path` in errors, in place of opening a path:
+  // a file created where the caller chose (openat) is never opened by its
+  // name again. Closes first if open; throws (errno, path) when the
+  // descriptor cannot be duplicated.
+  void Attach(int fd, const std::string& path);
   void Close() override;
   void Flush() override;  // fsync
   uint64_t GetPosition() const override;

@@ -142,19 +142,25 @@ void CZipFileHeader::WriteLocalHeader(CZipStorage& storage) {
   m_uOffset = static_cast<uint32_t>(storage.GetPosition() - size);
 }
 
-void CZipFileHeader::UpdateLocalHeader(CZipStorage& storage) {
+void CZipFileHeader::UpdateLocalHeader(CZipStorage& storage, bool with_time) {
   storage.Flush();
   CZipAbstractFile* file = storage.GetFile();
   const uint64_t here = file->GetPosition();
   m_uLocalComprSize = m_uComprSize;
   m_uLocalUncomprSize = m_uUncomprSize;
-  unsigned char patch[zr::kLocalPatchSize];
+  unsigned char
+      patch[zr::kLocalCrcOffset - zr::kLocalTimeOffset + zr::kLocalPatchSize];
   zr::Writer w(patch);
+  if (with_time) {
+    w.U16(m_uModTime);
+    w.U16(m_uModDate);
+  }
   w.U32(m_uCrc32);
   w.U32(m_uLocalComprSize);
   w.U32(m_uLocalUncomprSize);
-  storage.Seek(static_cast<uint64_t>(m_uOffset) + zr::kLocalCrcOffset);
-  file->Write(patch, sizeof(patch));
+  const size_t offset = with_time ? zr::kLocalTimeOffset : zr::kLocalCrcOffset;
+  storage.Seek(static_cast<uint64_t>(m_uOffset) + offset);
+  file->Write(patch, static_cast<uint32_t>(w.Written()));
   file->Seek(static_cast<int64_t>(here), CZipAbstractFile::begin);
 }
 

@@ -58,8 +58,10 @@ class CZipFileHeader {
   // the record to the storage in one piece; records its size and offset.
   void WriteLocalHeader(CZipStorage& storage);
   // Patches CRC and sizes of the written local header (12 bytes, straight
-  // to the file) and returns to the current position.
-  void UpdateLocalHeader(CZipStorage& storage);
+  // to the file) and returns to the current position. With `with_time` the
+  // modification time and date before them too (16 bytes): for an entry
+  // whose time is known only once its data is written.
+  void UpdateLocalHeader(CZipStorage& storage, bool with_time = false);
   void WriteDataDescriptor(CZipStorage& storage);
   // Returns the bytes written.
   uint32_t WriteCentralHeader(CZipStorage& storage);

@@ -79,6 +79,8 @@ constexpr size_t kLocalCrcOffset = 4 +  // signature
                                    2 +  // last modification time
                                    2;   // last modification date
 static_assert(kLocalCrcOffset == 14, "local header: CRC at 14");
+// Last modification time and date, which precede the CRC.
+constexpr size_t kLocalTimeOffset = kLocalCrcOffset - 4;
 
 // CRC-32, compressed size, uncompressed size: the fields patched when an
 // entry closes.

@@ -1,6 +1,7 @@
 #include "zip/zip_storage.h"
 
 #include <cstring>
+#include <functional>
 
 CZipStorage::CZipStorage() = default;
 
@@ -8,6 +9,17 @@ CZipStorage::~CZipStorage() = default;  // m_internalfile closes its descriptor
 
 void CZipStorage::Open(const std::string& path, int mode,
                        uint64_t volume_size) {
+  int flags = CZipFile::ModeReadWrite | CZipFile::ShareDenyWrite;
+  flags |= (mode & 8) ? CZipFile::ModeNoTruncate : CZipFile::ModeCreate;
+  Start(path, volume_size, [&] { m_internalfile.Open(path, flags, true); });
+}
+
+void CZipStorage::OpenDescriptor(int fd, const std::string& path) {
+  Start(path, 0, [&] { m_internalfile.Attach(fd, path); });
+}
+
+void CZipStorage::Start(const std::string& path, uint64_t volume_size,
+                        const std::function<void()>& open_file) {
   m_uCurrentVolume = kNoVolume;
   m_pWriteBuffer.Allocate(static_cast<uint32_t>(m_iWriteBufferSize));
   m_uBytesInWriteBuffer = 0;
@@ -16,12 +28,10 @@ void CZipStorage::Open(const std::string& path, int mode,
   m_szArchiveName = path;
   m_uVolumeSize = volume_size;
   // CZipArchive accepts only new, unsplit archives (mode bit 4 without the
-  // split bits 0x700), so this is the only way in.
+  // split bits 0x700), so these are the only ways in.
   m_uCurrentVolume = 0;
-  int flags = CZipFile::ModeReadWrite | CZipFile::ShareDenyWrite;
-  flags |= (mode & 8) ? CZipFile::ModeNoTruncate : CZipFile::ModeCreate;
   try {
-    m_internalfile.Open(path, flags, true);
+    open_file();
   } catch (...) {
     m_pWriteBuffer.Release();
     m_uCurrentVolume = kNoVolume;

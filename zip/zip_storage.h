@@ -5,6 +5,7 @@
 #define KRTLOGS_ZIP_ZIP_STORAGE_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "zip/zip_auto_buffer.h"
@@ -36,6 +37,9 @@ class CZipStorage {
   // file is not truncated). Throws CZipException when the file cannot be
   // created. Nothing is written.
   void Open(const std::string& path, int mode, uint64_t volume_size);
+  // Opens a new archive in the open, empty file `fd` (a duplicate of it,
+  // see CZipFile::Attach), named `path`. Throws as Open.
+  void OpenDescriptor(int fd, const std::string& path);
   // Buffered write; the keep-together flag has no effect without volumes.
   void Write(const void* data, uint32_t count, bool keep_together);
   // Writes the waiting bytes with one file write.
@@ -66,6 +70,11 @@ class CZipStorage {
   int GetWriteBufferSize() const { return m_iWriteBufferSize; }
 
  private:
+  // The state of an open archive around `open_file`, which opens
+  // m_internalfile; undone when it throws.
+  void Start(const std::string& path, uint64_t volume_size,
+             const std::function<void()>& open_file);
+
   CZipAbstractFile* m_pFile = nullptr;  // the file in use: m_internalfile
   uint64_t m_uVolumeSize = 0;           // 0: not split
   uint32_t m_uBytesInWriteBuffer = 0;
