@@ -108,11 +108,15 @@ unsigned BackupNumber(const std::string& name, const std::string& backup) {
 CArchiveTarget::CArchiveTarget(const COutputFolder& folder,
                                const std::string& final_name)
     : folder_(folder),
-      file_(folder, Replaceable(folder, final_name),
-            CTempFile::Purpose::kArchive) {}
+      file_(folder, final_name, CTempFile::Purpose::kArchive) {}
+
+void CArchiveTarget::Claim(const std::string& name) {
+  file_.SetFinalName(Replaceable(folder_, name));
+}
 
 std::string CArchiveTarget::Commit(bool keep_backup) {
-  const std::string& name = file_.final_name();
+  // Again: the name may have changed hands since it was claimed.
+  const std::string& name = Replaceable(folder_, file_.final_name());
   std::string what = folder_.PathOf(name);
   std::string backup;
   struct stat older;

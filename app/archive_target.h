@@ -5,10 +5,11 @@
 // start time before ".zip" ("KRTLogs_20261208-221500.zip"), followed by
 // "-2", "-3", ... when that name is already taken.
 //
-// CArchiveTarget is the archive being written: its constructor checks,
-// before anything is written, that the name can take a new archive at all,
-// and creates the temporary file the archive is written into; Commit gives
-// the complete archive its name. An older archive of that name is replaced
+// CArchiveTarget is the archive being written: its constructor creates the
+// temporary file the archive is written into (while the units are read),
+// Claim checks, before the archive is said to be made, that its name can
+// take a new archive at all, and Commit gives the complete archive that
+// name. An older archive of that name is replaced
 // only by Commit, so a run that fails or is interrupted before leaves it as
 // it was; with a backup asked for, it is first kept under the next free GNU
 // numbered backup name ("KRTLogs.zip.~1~", "KRTLogs.zip.~2~", ...).
@@ -43,22 +44,30 @@ std::string ChooseArchiveName(const COutputFolder& folder, bool single,
 
 class CArchiveTarget {
  public:
-  // Refuses, with the plain reason in a qo::exception_t (an errno one when
-  // the system gave the reason) and without creating anything, when
-  //  - a folder is in the way at `final_name`,
-  //  - an older archive there is one this user could not write to (the
-  //    reason names it; replacing it would overrule its owner),
-  //  - the folder does not let this user create files.
+  // Creates the temporary for an archive to be named `final_name`. Throws
+  // qo::pos::exception_t when the folder does not let this user create it,
+  // qo::exception_t for a name that is not a plain file name.
   CArchiveTarget(const COutputFolder& folder, const std::string& final_name);
   CArchiveTarget(const CArchiveTarget&) = delete;
   CArchiveTarget& operator=(const CArchiveTarget&) = delete;
+
+  // Makes `name` the name Commit gives the archive, after checking that it
+  // can take a new archive at all. Refuses, with the plain reason in a
+  // qo::exception_t (an errno one when the system gave the reason) and
+  // changing nothing, when
+  //  - `name` is not a plain file name (an address holding "/"),
+  //  - a folder is in the way at `name`,
+  //  - an older archive there is one this user could not write to (the
+  //    reason names it; replacing it would overrule its owner).
+  void Claim(const std::string& name);
 
   // Where to write the archive until Commit.
   int fd() const { return file_.fd(); }
   std::string temp_path() const { return file_.path(); }
   const std::string& final_name() const { return file_.final_name(); }
 
-  // Syncs the archive and gives it its name. The new file takes the
+  // Checks the name as Claim does, syncs the archive and gives it its name
+  // (the one given to the constructor unless claimed). The new file takes the
   // permission bits of the regular file it replaces. With `keep_backup`
   // (some units of the run failed) an older entry of that name is first
   // kept as the next numbered backup, whose name (in the folder) is

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/archive_target.h"
+#include "app/call_limits.h"
 #include "app/folder.h"
 #include "app/internal/cout_listener.h"
 #include "app/krt_log_extractor.h"
@@ -24,14 +25,11 @@
 #include "app/signals.h"
 #include "app/summary.h"
 #include "app/text_escape.h"
-#include "runtime/corba/orb.h"
 #include "runtime/error/exception.h"
 
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-constexpr uint32_t kMillisecondsPerSecond = 1000;
 
 void Print(const std::string& line) { std::cout << line << std::endl; }
 
@@ -119,7 +117,7 @@ void DescribeArchive(const COutputFolder& folder, const std::string& name,
 
 void SummariseFetch(const CKRTLogExtractor& extractor, SRunSummary& summary) {
   size_t index = 0;
-  for (const CKRTLogExtractor::SKRTRecord& unit : extractor.units()) {
+  for (const SKRTRecord& unit : extractor.units()) {
     const UnitOutcome& outcome = extractor.outcomes().at(index++);
     summary.entries += outcome.written.entries;
     summary.bytes += outcome.written.bytes;
@@ -167,11 +165,12 @@ int RunWithOrb(const RunOptions& options, bool progress, SFetchPlan& plan,
   COrbScope orb;
   CCoutListener listener;
   CKRTLogExtractor extractor(&listener);
+  const CCallLimits limits(options.timeout_seconds);
   CKRTLogExtractor::SFetchSettings settings;
-  settings.jobs = options.jobs;
+  settings.options = &options;
+  settings.limits = &limits;
   settings.folder = plan.folder.get();
-  settings.timeout_seconds = options.timeout_seconds;
-  settings.format = options.format;
+  settings.archive = plan.archive;
   settings.progress = progress;
   settings.manifest = options.manifest ? &plan.run : nullptr;
   settings.since = plan.since ? &*plan.since : nullptr;
@@ -181,15 +180,12 @@ int RunWithOrb(const RunOptions& options, bool progress, SFetchPlan& plan,
   const bool found = Discover(extractor, options, partial);
   summary.found = extractor.units().size();
   if (!found) return kExitDiscoveryFailed;
-  // Discovery is done; from here on the calls go to the units.
-  qo::corba::orb_t::set_round_trip_timeout(options.timeout_seconds *
-                                           kMillisecondsPerSecond);
 
   bool succeeded;
   if (options.list) {
     succeeded = extractor.ListUnits();
   } else if (options.clear) {
-    succeeded = extractor.ClearLogs(options.keep_going);
+    succeeded = extractor.ClearLogs();
     summary.done = extractor.clearing().cleared;
     summary.failed = extractor.clearing().failed;
     summary.not_tried = extractor.clearing().not_tried;

@@ -126,7 +126,7 @@ COutputFolder::~COutputFolder() {
     // Removed while still locked and under the registry's lock, so that
     // neither a run that starts next nor our own interrupt thread can meet
     // a half-released lock.
-    qo::pproc::guard_t lock(registry.mutex());
+    qo::pproc::plain_lock_t lock(registry.mutex());
     unlinkat(fd_, kLockName, 0);
     registry.Remove(lock_id_);
   }
@@ -211,7 +211,7 @@ void COutputFolder::Lock() {
         (void)!pwrite(file.get(), pid.data(), pid.size(), 0);
       }
       CTempRegistry& registry = CTempRegistry::Instance();
-      qo::pproc::guard_t lock(registry.mutex());
+      qo::pproc::plain_lock_t lock(registry.mutex());
       lock_id_ = registry.Add(fd_, kLockName, /*unfinished=*/false);
       remove_lock_file_ = true;
     }

@@ -10,7 +10,7 @@
 
 namespace {
 
-using qo::pproc::guard_t;
+using guard_t = qo::pproc::plain_lock_t;
 
 constexpr char kReturn[] = "\r";
 constexpr char kEraseToEnd[] = "\033[K";
@@ -25,6 +25,12 @@ size_t UsableColumns(int fd) {
     columns = size.ws_col;
   }
   return static_cast<size_t>(columns - 1);
+}
+
+// `bytes` in MB (10^6 bytes) with one decimal.
+std::string Megabytes(uint64_t bytes) {
+  const uint64_t tenths = (bytes + 50000) / 100000;
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
 }
 
 }  // namespace
@@ -74,6 +80,17 @@ CProgress::CHold::~CHold() { progress_.Release(); }
 
 CProgress::CProgress(int fd, bool enabled, size_t total)
     : fd_(fd), enabled_(enabled), total_(total) {
+  if (enabled_) {
+    ticker_.reset(new CTicker(this));
+    ticker_->start();
+  }
+}
+
+CProgress::CProgress(int fd, bool enabled, CompressionSource compression)
+    : fd_(fd),
+      enabled_(enabled),
+      total_(0),
+      compression_(std::move(compression)) {
   if (enabled_) {
     ticker_.reset(new CTicker(this));
     ticker_->start();
@@ -139,6 +156,12 @@ void CProgress::Redraw() {
 }
 
 std::string CProgress::Compose() {
+  if (compression_) {
+    const SCompression c = compression_();
+    return "compressing: " + std::to_string(c.logs_done) + " of " +
+           std::to_string(c.logs) + " logs, " + Megabytes(c.bytes_done) +
+           " of " + Megabytes(c.bytes) + " MB of log text";
+  }
   std::string text =
       std::to_string(done_) + " of " + std::to_string(total_) + " units done";
   if (active_.empty()) return text;

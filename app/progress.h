@@ -3,7 +3,12 @@
 //   2 of 10 units done; reading KRT33 (10.1.2.33): 45000 of 100000 entries
 //   (+1 more)
 //
-// (on one line, cut to the terminal's width). A thread of its own redraws
+// (on one line, cut to the terminal's width), and while the archive waits
+// for the last entries to be compressed:
+//
+//   compressing: 37 of 98 logs, 12.3 of 104.6 MB of log text
+//
+// A thread of its own redraws
 // it at most ten times a second, and only when it changed. Whoever prints a
 // line to standard output or standard error while the status line may be
 // up does so through PrintLine or under a CHold: the status line is erased
@@ -24,13 +29,14 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <list>
 #include <memory>
 #include <string>
 
 #include "runtime/log/entry_sink.h"
-#include "runtime/pproc/sync.h"
+#include "runtime/pproc/plain_mutex.h"
 #include "runtime/pproc/thread_annotations.h"
 
 class CProgress {
@@ -97,9 +103,21 @@ class CProgress {
     CProgress& progress_;
   };
 
+  // How far the archive's compression has come.
+  struct SCompression {
+    uint64_t logs = 0;        // log files whose entries are being made
+    uint64_t logs_done = 0;   // of those, compressed
+    uint64_t bytes = 0;       // their text
+    uint64_t bytes_done = 0;  // of it, compressed
+  };
+  // Gives the counts at each redraw; called on the ticker's thread.
+  using CompressionSource = std::function<SCompression()>;
+
   // Draws on `fd` (borrowed, left open) when `enabled`; `total` is the
   // number of units the run reads.
   CProgress(int fd, bool enabled, size_t total);
+  // Draws how far compression has come, as `compression` tells it.
+  CProgress(int fd, bool enabled, CompressionSource compression);
   ~CProgress();
   CProgress(const CProgress&) = delete;
   CProgress& operator=(const CProgress&) = delete;
@@ -132,7 +150,8 @@ class CProgress {
   const int fd_;
   const bool enabled_;
   const size_t total_;
-  qo::pproc::mutex_t mutex_;
+  const CompressionSource compression_;  // empty while units are read
+  qo::pproc::plain_mutex_t mutex_;
   std::list<CUnit*> active_ GUARDED_BY(mutex_);  // in the order started
   size_t done_ GUARDED_BY(mutex_) = 0;
   int holds_ GUARDED_BY(mutex_) = 0;

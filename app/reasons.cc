@@ -1,7 +1,6 @@
 #include "app/reasons.h"
 
 #include <cstdio>
-#include <cstring>
 #include <new>
 
 #include "app/text_escape.h"
@@ -168,16 +167,7 @@ SReason DescribeException(std::exception_ptr failure,
   }
 }
 
-SReason DescribeUnitCallFailure(const char* operation,
-                                uint32_t timeout_seconds) {
-  SReasonContext context;
-  context.peer = Peer::kUnit;
-  context.timeout_seconds = timeout_seconds;
-  context.making_reference = std::strcmp(operation, "connect") == 0;
-  return DescribeCurrentException(context);
-}
-
-std::string UnitLabel(const CKRTLogExtractor::SKRTRecord& unit) {
+std::string UnitLabel(const SKRTRecord& unit) {
   size_t at = unit.key.find(qo::log::kManagerKeySuffix);
   std::string address = at == std::string::npos
                             ? qo::pos::dotted_address(unit.address)
@@ -190,7 +180,7 @@ std::string FailureLine(const std::string& subject,
   return "krtlogs: " + subject + ": " + operation + ": " + reason.Text();
 }
 
-std::string UnitFailureLine(const CKRTLogExtractor::SKRTRecord& unit,
+std::string UnitFailureLine(const SKRTRecord& unit,
                             const std::string& operation,
                             const SReason& reason) {
   return FailureLine(UnitLabel(unit), operation, reason);

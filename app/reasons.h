@@ -17,7 +17,7 @@
 #include <exception>
 #include <string>
 
-#include "app/krt_log_extractor.h"
+#include "app/unit_record.h"
 
 // Who answered (or did not) when the call failed; it decides the words.
 enum class Peer { kUnit, kRepository };
@@ -25,8 +25,9 @@ enum class Peer { kUnit, kRepository };
 struct SReasonContext {
   Peer peer = Peer::kUnit;
   // The round-trip limit the call ran with, for "no answer within N s";
-  // 0 when there was none.
-  uint32_t timeout_seconds = 60;
+  // 0 when there was none. Set from CCallLimits (call_limits.h), which gave
+  // the call its limit.
+  uint32_t timeout_seconds = 0;
   // The failure arose while the published reference was being turned into
   // an object (proxy creation), so a malformed or unusable reference is the
   // likely cause of anything but a transport failure.
@@ -46,15 +47,9 @@ SReason DescribeCurrentException(const SReasonContext& context);
 // Describes `failure`; a null pointer gives "unknown failure".
 SReason DescribeException(std::exception_ptr failure,
                           const SReasonContext& context);
-// Describes the exception being handled, thrown by the call `operation`
-// to a unit under a round-trip limit of `timeout_seconds`; the operation
-// "connect" is the making of the unit's object from its reference. Call
-// only inside a catch block.
-SReason DescribeUnitCallFailure(const char* operation,
-                                uint32_t timeout_seconds);
 
 // "KRT33 (10.1.2.33)": the unit's name and the address it published.
-std::string UnitLabel(const CKRTLogExtractor::SKRTRecord& unit);
+std::string UnitLabel(const SKRTRecord& unit);
 
 // The line to print on standard error, without a newline:
 // "krtlogs: " + subject + ": " + operation + ": " + reason.Text(). The
@@ -62,7 +57,7 @@ std::string UnitLabel(const CKRTLogExtractor::SKRTRecord& unit);
 std::string FailureLine(const std::string& subject,
                         const std::string& operation, const SReason& reason);
 // FailureLine(UnitLabel(unit), operation, reason).
-std::string UnitFailureLine(const CKRTLogExtractor::SKRTRecord& unit,
+std::string UnitFailureLine(const SKRTRecord& unit,
                             const std::string& operation,
                             const SReason& reason);
 

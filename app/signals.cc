@@ -56,7 +56,7 @@ void BlockInterruptSignals() {
   qo::pos::ensure(errno == 0, "cannot block the interrupt signals");
 }
 
-CInterruptWatcher::CInterruptWatcher() : mu_("interrupt watcher") {
+CInterruptWatcher::CInterruptWatcher() {
   sigset_t blocked;
   errno = pthread_sigmask(SIG_BLOCK, nullptr, &blocked);
   qo::pos::ensure(errno == 0, "cannot read the signal mask");
@@ -94,7 +94,7 @@ CInterruptWatcher::~CInterruptWatcher() {
 }
 
 void CInterruptWatcher::SetBeforeMessage(std::function<void()> hook) {
-  qo::pproc::guard_t lock(mu_);
+  qo::pproc::plain_lock_t lock(mu_);
   hook_ = std::move(hook);
 }
 
@@ -116,7 +116,7 @@ void CInterruptWatcher::Run() {
 void CInterruptWatcher::Interrupt(int signal) {
   std::function<void()> hook;
   {
-    qo::pproc::guard_t lock(mu_);
+    qo::pproc::plain_lock_t lock(mu_);
     hook = hook_;
   }
   if (hook) {

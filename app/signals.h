@@ -26,7 +26,7 @@
 #include <thread>
 
 #include "app/temp_registry.h"
-#include "runtime/pproc/sync.h"
+#include "runtime/pproc/plain_mutex.h"
 #include "runtime/pproc/thread_annotations.h"
 
 // Blocks SIGINT, SIGTERM and SIGHUP in the calling thread. Threads started
@@ -58,7 +58,7 @@ class CInterruptWatcher {
   void Run();
   [[noreturn]] void Interrupt(int signal) EXCLUDES(mu_);
 
-  qo::pproc::mutex_t mu_;
+  qo::pproc::plain_mutex_t mu_;
   std::function<void()> hook_ GUARDED_BY(mu_);
   int signal_fd_ = -1;
   int stop_pipe_[2] = {-1, -1};

@@ -60,7 +60,7 @@ CTempFile::CTempFile(const COutputFolder& folder, const std::string& final_name,
   CTempRegistry& registry = CTempRegistry::Instance();
   for (int attempt = 0; attempt < kMaxCreateAttempts; ++attempt) {
     std::string name = TemporaryNameFor(final_name, next_serial++);
-    qo::pproc::guard_t lock(registry.mutex());
+    qo::pproc::plain_lock_t lock(registry.mutex());
     int fd = openat(folder.fd(), name.c_str(), kCreateFlags, mode);
     if (fd >= 0) {
       fd_ = fd;
@@ -98,7 +98,7 @@ void CTempFile::Commit(Durability durability) {
   }
   {
     CTempRegistry& registry = CTempRegistry::Instance();
-    qo::pproc::guard_t lock(registry.mutex());
+    qo::pproc::plain_lock_t lock(registry.mutex());
     if (renameat(folder_.fd(), temp_name_.c_str(), folder_.fd(),
                  final_name_.c_str()) != 0) {
       throw qo::pos::exception_t("cannot give " + what + " its name");
@@ -118,6 +118,11 @@ void CTempFile::Commit(Durability durability) {
   if (durability == Durability::kSynced) fsync(folder_.fd());
 }
 
+void CTempFile::SetFinalName(const std::string& final_name) {
+  EnsurePlainFileName(final_name);
+  final_name_ = final_name;
+}
+
 void CTempFile::Discard() {
   if (fd_ >= 0) {
     close(fd_);
@@ -125,7 +130,7 @@ void CTempFile::Discard() {
   }
   if (id_ == 0) return;
   CTempRegistry& registry = CTempRegistry::Instance();
-  qo::pproc::guard_t lock(registry.mutex());
+  qo::pproc::plain_lock_t lock(registry.mutex());
   unlinkat(folder_.fd(), temp_name_.c_str(), 0);
   registry.Remove(id_);
   id_ = 0;

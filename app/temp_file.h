@@ -72,11 +72,15 @@ class CTempFile {
   // Removes the temporary now (as destruction would). Never throws.
   void Discard();
 
+  // Makes `final_name` (a plain file name) the name Commit gives the file;
+  // the temporary keeps its name. Throws qo::exception_t for a bad name.
+  void SetFinalName(const std::string& final_name);
+
   static constexpr mode_t kDefaultMode = 0666;
 
  private:
   const COutputFolder& folder_;
-  const std::string final_name_;
+  std::string final_name_;
   const Purpose purpose_;
   std::string temp_name_;
   int fd_ = -1;

@@ -11,7 +11,7 @@ CTempRegistry& CTempRegistry::Instance() {
   return *registry;
 }
 
-CTempRegistry::CTempRegistry() : mu_("temp registry") {}
+CTempRegistry::CTempRegistry() = default;
 
 uint64_t CTempRegistry::Add(int dir_fd, const std::string& name,
                             bool unfinished) {
@@ -28,12 +28,12 @@ void CTempRegistry::NoteKept(int dir_fd, const std::string& name, KeptKind kind,
 }
 
 void CTempRegistry::FolderOpened(int dir_fd, const std::string& description) {
-  qo::pproc::guard_t lock(mu_);
+  qo::pproc::plain_lock_t lock(mu_);
   folders_[dir_fd] = description;
 }
 
 void CTempRegistry::FolderClosed(int dir_fd) {
-  qo::pproc::guard_t lock(mu_);
+  qo::pproc::plain_lock_t lock(mu_);
   folders_.erase(dir_fd);
   for (auto it = kept_.begin(); it != kept_.end();) {
     it = it->first.first == dir_fd ? kept_.erase(it) : std::next(it);

@@ -19,7 +19,7 @@
 #include <string>
 #include <utility>
 
-#include "runtime/pproc/sync.h"
+#include "runtime/pproc/plain_mutex.h"
 #include "runtime/pproc/thread_annotations.h"
 
 // What a file that took its final name is, for the interrupt message.
@@ -41,7 +41,7 @@ class CTempRegistry {
   CTempRegistry(const CTempRegistry&) = delete;
   CTempRegistry& operator=(const CTempRegistry&) = delete;
 
-  qo::pproc::mutex_t& mutex() RETURN_CAPABILITY(mu_) { return mu_; }
+  qo::pproc::plain_mutex_t& mutex() RETURN_CAPABILITY(mu_) { return mu_; }
 
   // Records a file to remove when the run is interrupted: `name` in the
   // folder open as `dir_fd`. `unfinished` says whether it counts as an
@@ -79,7 +79,7 @@ class CTempRegistry {
     std::string display;
   };
 
-  qo::pproc::mutex_t mu_;
+  qo::pproc::plain_mutex_t mu_;
   uint64_t next_id_ GUARDED_BY(mu_) = 1;
   std::map<uint64_t, Entry> entries_ GUARDED_BY(mu_);
   // Keyed by folder and name, so that a name committed twice counts once.

@@ -5,11 +5,10 @@
 
 #include "app/progress.h"
 
-COrderedOutput::COrderedOutput(CKRTLogExtractor::CListener* listener,
-                               std::ostream& diagnostics, size_t units,
-                               CProgress* progress)
+COrderedOutput::COrderedOutput(CListener* listener, std::ostream& diagnostics,
+                               size_t units, CProgress* progress)
     : listener_(listener), diagnostics_(diagnostics), progress_(progress) {
-  qo::pproc::guard_t guard(lock_);
+  qo::pproc::plain_lock_t guard(lock_);
   pending_.resize(units);
 }
 
@@ -22,7 +21,7 @@ void COrderedOutput::Reason(size_t unit, const std::string& text) {
 }
 
 void COrderedOutput::Add(size_t unit, bool reason, const std::string& text) {
-  qo::pproc::guard_t guard(lock_);
+  qo::pproc::plain_lock_t guard(lock_);
   Message message{reason, text};
   if (unit == head_) {
     Print(message);
@@ -32,7 +31,7 @@ void COrderedOutput::Add(size_t unit, bool reason, const std::string& text) {
 }
 
 void COrderedOutput::Finish(size_t unit) {
-  qo::pproc::guard_t guard(lock_);
+  qo::pproc::plain_lock_t guard(lock_);
   pending_[unit].finished = true;
   // Hand the head on past every finished unit, printing what each of the
   // following units has gathered while it waited.

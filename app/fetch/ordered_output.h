@@ -18,14 +18,13 @@
 #include <string>
 #include <vector>
 
-#include "app/krt_log_extractor.h"
-#include "runtime/pproc/sync.h"
+#include "app/listener.h"
+#include "runtime/pproc/plain_mutex.h"
 #include "runtime/pproc/thread_annotations.h"
 
 class COrderedOutput {
  public:
-  COrderedOutput(CKRTLogExtractor::CListener* listener,
-                 std::ostream& diagnostics, size_t units,
+  COrderedOutput(CListener* listener, std::ostream& diagnostics, size_t units,
                  class CProgress* progress = nullptr);
   COrderedOutput(const COrderedOutput&) = delete;
   COrderedOutput& operator=(const COrderedOutput&) = delete;
@@ -51,10 +50,10 @@ class COrderedOutput {
   void Add(size_t unit, bool reason, const std::string& text) EXCLUDES(lock_);
   void Print(const Message& message) REQUIRES(lock_);
 
-  CKRTLogExtractor::CListener* const listener_;
+  CListener* const listener_;
   std::ostream& diagnostics_;
   CProgress* const progress_;
-  qo::pproc::mutex_t lock_;
+  qo::pproc::plain_mutex_t lock_;
   std::vector<Pending> pending_ GUARDED_BY(lock_);
   size_t head_ GUARDED_BY(lock_) = 0;  // first unit not yet finished
 };

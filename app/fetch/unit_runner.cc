@@ -29,3 +29,10 @@ void RunForEachUnit(size_t units, int jobs,
   worker();
   for (std::thread& t : extra) t.join();
 }
+
+std::vector<const SKRTRecord*> IndexedUnits(const UnitList& units) {
+  std::vector<const SKRTRecord*> indexed;
+  indexed.reserve(units.size());
+  for (const SKRTRecord& unit : units) indexed.push_back(&unit);
+  return indexed;
+}

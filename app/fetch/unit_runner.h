@@ -7,8 +7,14 @@
 
 #include <cstddef>
 #include <functional>
+#include <vector>
+
+#include "app/unit_record.h"
 
 void RunForEachUnit(size_t units, int jobs,
                     const std::function<void(size_t unit)>& work);
+
+// The units in list order, for work that picks them by index.
+std::vector<const SKRTRecord*> IndexedUnits(const UnitList& units);
 
 #endif  // KRTLOGS_APP_FETCH_UNIT_RUNNER_H_

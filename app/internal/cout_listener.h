@@ -7,9 +7,9 @@
 #include <iostream>
 #include <string>
 
-#include "app/krt_log_extractor.h"
+#include "app/listener.h"
 
-class CCoutListener : public CKRTLogExtractor::CListener {
+class CCoutListener : public CListener {
  public:
   void OnMessage(const std::string& message) override {
     // Up to the first NUL, as the text would print from a C string. Text

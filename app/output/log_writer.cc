@@ -26,11 +26,12 @@ const char* LogFormatName(LogFormat format) {
 }
 
 CLogWriter::CLogWriter(LogFormat format, int fd, std::string path,
-                       bool with_sha256)
+                       bool with_sha256, CBlockSink* copy)
     : format_line_(format == LogFormat::kJsonl ? AppendJsonLogLine
                                                : AppendLogLine),
       fd_(fd),
-      path_(std::move(path)) {
+      path_(std::move(path)),
+      copy_(copy) {
   if (with_sha256) sha256_ = std::make_unique<CSha256>();
   block_.reserve(kWriteBlock + kBlockSlack);
 }
@@ -71,6 +72,7 @@ void CLogWriter::WriteBlock() {
     failed_ = true;
     throw;
   }
+  if (copy_ != nullptr) copy_->Block(block_.data(), block_.size());
   summary_.bytes += block_.size();
   block_.clear();
 }

@@ -4,7 +4,10 @@
 // the file without ever being held whole.
 //
 // It writes into a descriptor the caller opened (and closes after Finish):
-// the caller owns the file, its name and its fate. Lines are gathered and
+// the caller owns the file, its name and its fate. Every block written also
+// goes to a copy sink when one is given, so that a second consumer (the
+// archive's compression) gets exactly the file's bytes without reading the
+// file back. Lines are gathered and
 // written in blocks of kWriteBlock bytes; every write is checked, and a
 // failure (a full disk, an I/O error) throws qo::pos::exception_t with the
 // OS error, from `entry` or from `Finish`. After a failure the writer
@@ -39,10 +42,21 @@ class CLogWriter : public qo::log::entry_sink_t {
   // Bytes gathered before each write.
   static constexpr size_t kWriteBlock = 64 * 1024;
 
+  // Receives each block once it is in the file, in order. Called on the
+  // writer's thread; must not throw.
+  class CBlockSink {
+   public:
+    virtual void Block(const char* data, size_t size) = 0;
+
+   protected:
+    ~CBlockSink() = default;
+  };
+
   // `fd`: open for writing, borrowed. `path`: the file's name for error
   // texts. `with_sha256`: compute the SHA-256 of the bytes as they are
-  // written (otherwise that costs nothing).
-  CLogWriter(LogFormat format, int fd, std::string path, bool with_sha256);
+  // written (otherwise that costs nothing). `copy`: borrowed, may be null.
+  CLogWriter(LogFormat format, int fd, std::string path, bool with_sha256,
+             CBlockSink* copy = nullptr);
   ~CLogWriter() override;
   CLogWriter(const CLogWriter&) = delete;
   CLogWriter& operator=(const CLogWriter&) = delete;
@@ -68,6 +82,7 @@ class CLogWriter : public qo::log::entry_sink_t {
   const LineFormatter format_line_;
   const int fd_;
   const std::string path_;
+  CBlockSink* const copy_;
   std::unique_ptr<CSha256> sha256_;  // null unless asked for
   std::string block_;
   LogFileSummary summary_;

@@ -18,6 +18,11 @@ manager_if_t* proxy_create(const char* address) {
   return remote_t::proxy_create(address);
 }
 
+manager_if_t* proxy_create_timed(const char* address,
+                                 uint32_t call_timeout_ms) {
+  return remote_t::proxy_create(address, call_timeout_ms);
+}
+
 bool proxy_servant_exists(manager_if_t* object) {
   return remote_t::proxy_servant_exists(object);
 }

@@ -6,6 +6,7 @@
 #ifndef QO_RUNTIME_LOG_LOG_MODULE_H_
 #define QO_RUNTIME_LOG_LOG_MODULE_H_
 
+#include <cstdint>
 #include <string>
 
 #include "runtime/log/manager_if.h"
@@ -15,6 +16,11 @@ namespace qo::log {
 // A new proxy (owned by the caller, never null) for the log manager at
 // `address`, a stringified reference or a corbaloc text.
 manager_if_t* proxy_create(const char* address);
+// The same, for a proxy whose every call gives up with a
+// qo::corba::exception_t (TIMEOUT) after `call_timeout_ms` milliseconds,
+// whatever the process-wide limit; the type check made while connecting
+// included. 0 leaves the process-wide limit in force.
+manager_if_t* proxy_create_timed(const char* address, uint32_t call_timeout_ms);
 // Whether the object behind `object` still exists. Throws qo::exception_t
 // "proxy_servant_exists: object is not a CORBA proxy" for anything but a
 // manager_proxy_t, without a remote call.

@@ -393,13 +393,15 @@ TEST_F(ArchiveTargetTest, TheNewArchiveKeepsThePermissionBits) {
 }
 
 TEST_F(ArchiveTargetTest, ANameThatCannotTakeAnArchiveIsRefusedFirst) {
-  // Checked before anything is written, so the caller can keep the text
-  // files and say only that the archive failed.
+  // Claimed before the archive is said to be made, so the caller can keep
+  // the text files and say only that the archive failed.
   ASSERT_EQ(0, mkdir(Path("KRTLogs.zip").c_str(), 0755));
   {
     COutputFolder folder(dir_.path());
-    std::string thrown =
-        Thrown([&] { CArchiveTarget t(folder, "KRTLogs.zip"); });
+    std::string thrown = Thrown([&] {
+      CArchiveTarget t(folder, "KRTLogs.zip");
+      t.Claim("KRTLogs.zip");
+    });
     EXPECT_EQ(
         "cannot write the archive " + Path("KRTLogs.zip") + ": Is a directory",
         thrown);
@@ -431,6 +433,7 @@ TEST_F(ArchiveTargetTest, ANameThatCannotTakeAnArchiveIsRefusedFirst) {
       COutputFolder folder(dir_.path());
       std::string thrown = Thrown([&] {
         CArchiveTarget target(folder, "KRTLogs.zip");
+        target.Claim("KRTLogs.zip");
         if (write(target.fd(), "newer", 5) != 5) throw std::runtime_error("");
         target.Commit(false);
       });

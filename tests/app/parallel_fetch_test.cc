@@ -174,8 +174,10 @@ TEST_F(ExtractorTest, ManyJobsGiveTheLinesAndFilesOfOne) {
               new ReverseFleet::Manager(&fleet, i, &units[i], &live));
         },
         0, reasons);
+    RunOptions options;
+    options.jobs = jobs;
     CKRTLogExtractor::SFetchSettings settings;
-    settings.jobs = jobs;
+    settings.options = &options;
     extractor.Configure(settings);
     ASSERT_TRUE(extractor.FindKRTs(4));
     listener.lines.clear();

@@ -204,7 +204,7 @@ TEST(ReasonsTest, AStoredFailureIsDescribedAlike) {
 TEST(ReasonsTest, LinesNameTheUnitItsAddressAndTheOperation) {
   SReason reason{"no answer within 60 s", "TIMEOUT (x, completed = MAYBE)"};
   struct {
-    CKRTLogExtractor::SKRTRecord unit;
+    SKRTRecord unit;
     std::string line;
   } cases[] = {
       {{"10.1.2.33/log_man_v1", "IOR:x", "33", 0x0A010221},

@@ -186,8 +186,12 @@ TEST_F(RetrievalTest, AWriteErrorRemovesTheIncompleteFile) {
   EXPECT_EQ(
       Lines({"Getting logs from KRT5", "Failed to write log file for KRT 5"}),
       listener_.lines);
-  // Only the run's lock is left while the extractor holds the folder.
-  EXPECT_EQ(Names({".krtlogs.lock"}), testing_support::FolderNames("."));
+  // Neither the file nor its temporary is left, only the run's lock and the
+  // archive under way while the extractor holds the folder.
+  Names left = testing_support::FolderNames(".");
+  ASSERT_EQ(2u, left.size());
+  EXPECT_EQ(0u, left[0].rfind(".KRTLogs.zip.krtlogs-tmp-", 0)) << left[0];
+  EXPECT_EQ(".krtlogs.lock", left[1]);
 }
 
 TEST_F(RetrievalTest, ALinkAtTheFileNameIsReplacedNotFollowed) {

@@ -1,25 +1,25 @@
-// Listing: shows each found unit's index range, one tab-separated line per
-// unit in list order, and touches nothing.
+#include "app/steps/listing.h"
+
 #include <exception>
 #include <vector>
 
 #include "app/fetch/ordered_output.h"
 #include "app/fetch/unit_runner.h"
-#include "app/krt_log_extractor.h"
 #include "app/reasons.h"
 #include "runtime/pos/ip_address.h"
 
-bool CKRTLogExtractor::ListUnits() {
-  const std::vector<const SKRTRecord*> units = IndexedUnits();
-  std::vector<char> failed(units.size(), 0);
-  COrderedOutput out(listener_, diagnostics_, units.size());
-  RunForEachUnit(units.size(), settings_.jobs, [&](size_t i) {
-    const SKRTRecord& unit = *units[i];
+bool CListing::Run(const UnitList& units) {
+  const std::vector<const SKRTRecord*> indexed = IndexedUnits(units);
+  std::vector<char> failed(indexed.size(), 0);
+  COrderedOutput out(io_.listener, *io_.diagnostics, indexed.size());
+  RunForEachUnit(indexed.size(), settings_.options->jobs, [&](size_t i) {
+    const SKRTRecord& unit = *indexed[i];
     const std::string head =
         "KRT" + unit.name + "\t" + qo::pos::dotted_address(unit.address);
     const char* operation = "connect";
     try {
-      std::unique_ptr<qo::log::manager_if_t> manager = managers_(unit.ior);
+      std::unique_ptr<qo::log::manager_if_t> manager =
+          (*io_.managers)(unit.ior);
       operation = "range";
       uint32_t first = 0;
       uint32_t last = 0;
@@ -30,8 +30,8 @@ bool CKRTLogExtractor::ListUnits() {
     } catch (const std::exception&) {
       out.Line(i, head + "\tfailed");
       out.Reason(i, UnitFailureLine(unit, operation,
-                                    DescribeUnitCallFailure(
-                                        operation, settings_.timeout_seconds)));
+                                    settings_.limits->UnitCallFailure(
+                                        operation)));
       failed[i] = 1;
     }
     out.Finish(i);

@@ -1,8 +1,5 @@
-// Discovery: polls the repository for the keys units publish and records
-// the units found, sorted by address. Every way a discovery can fail ends
-// in a false result with the reason on the diagnostics stream: a
-// repository that cannot be reached or never answers, one that raises an
-// error, or too few units.
+#include "app/steps/discovery.h"
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,17 +7,17 @@
 #include <set>
 #include <vector>
 
-#include "app/krt_log_extractor.h"
+#include "app/call_limits.h"
 #include "app/reasons.h"
 #include "app/text_escape.h"
 #include "runtime/error/exception.h"
+#include "runtime/log/log_types.h"
 
 namespace {
 
 using qo::log::kManagerKeySuffix;
 const std::string kSearchPattern = std::string("*") + kManagerKeySuffix;
 constexpr int kScans = 10;
-constexpr uint32_t kMillisecondsPerSecond = 1000;
 const char kRepositorySubject[] = "Velto repository";
 
 // The address part of a unit's key; false for keys without the suffix.
@@ -62,9 +59,28 @@ bool SameSet(const std::vector<std::string>& a,
          std::set<std::string>(b.begin(), b.end());
 }
 
+// Inserts `record` before the first unit with a greater address.
+void Insert(const SKRTRecord& record, UnitList& units) {
+  auto it = units.begin();
+  while (it != units.end() && it->address <= record.address) ++it;
+  units.insert(it, record);
+}
+
 }  // namespace
 
-uint32_t CKRTLogExtractor::ParseAddress(const std::string& text,
+CDiscovery::CDiscovery(qo::pm::repository_if_t* repository,
+                       CListener* listener, std::ostream& diagnostics,
+                       unsigned pause_microseconds)
+    : repository_(repository),
+      listener_(listener),
+      diagnostics_(diagnostics),
+      pause_microseconds_(pause_microseconds) {}
+
+void CDiscovery::Report(const std::string& message) {
+  listener_->OnMessage(message);
+}
+
+uint32_t CDiscovery::ParseAddress(const std::string& text,
                                         std::string& name) {
   uint32_t n[4] = {0, 0, 0, 0};
   const char* p = text.c_str();
@@ -79,29 +95,23 @@ uint32_t CKRTLogExtractor::ParseAddress(const std::string& text,
   return (n[0] << 24) | (n[1] << 16) | (n[2] << 8) | n[3];
 }
 
-void CKRTLogExtractor::Insert(const SKRTRecord& record) {
-  auto it = units_.begin();
-  while (it != units_.end() && it->address <= record.address) ++it;
-  units_.insert(it, record);
-}
-
-void CKRTLogExtractor::Pause() {
+void CDiscovery::Pause() {
   if (pause_microseconds_ > 0) usleep(pause_microseconds_);
 }
 
-void CKRTLogExtractor::BeginDiscovery(int asked) {
-  discovery_ = SDiscovery();
-  discovery_.asked = asked;
-  search_stopped_ = false;
+void CDiscovery::Begin(int asked) {
+  outcome_ = SOutcome();
+  outcome_.asked = asked;
+  stopped_ = false;
   deadline_ = now_() + std::chrono::seconds(kDiscoverySeconds);
 }
 
-void CKRTLogExtractor::NoteRepository(const char* operation,
-                                      std::exception_ptr thrown) {
+void CDiscovery::NoteRepository(const char* operation,
+                                std::exception_ptr thrown) {
   std::exception_ptr failure = thrown;
-  if (!failure && repository_failure_) failure = repository_failure_();
-  discovery_.failure = failure;
-  discovery_.failed_operation = failure ? operation : "";
+  if (!failure && probe_) failure = probe_();
+  outcome_.failure = failure;
+  outcome_.failed_operation = failure ? operation : "";
   if (!thrown) return;
   // A transport failure may pass (the repository may be starting); an
   // error the repository raised is its answer and will not change.
@@ -109,11 +119,11 @@ void CKRTLogExtractor::NoteRepository(const char* operation,
     std::rethrow_exception(thrown);
   } catch (const qo::corba::exception_t&) {
   } catch (...) {
-    search_stopped_ = true;
+    stopped_ = true;
   }
 }
 
-bool CKRTLogExtractor::Query(std::list<std::string>& keys) {
+bool CDiscovery::Query(std::list<std::string>& keys) {
   std::exception_ptr thrown;
   try {
     repository_->keys_get(kSearchPattern, keys, false);
@@ -121,10 +131,10 @@ bool CKRTLogExtractor::Query(std::list<std::string>& keys) {
     thrown = std::current_exception();
   }
   NoteRepository("keys_get", thrown);
-  return !discovery_.failure;
+  return !outcome_.failure;
 }
 
-bool CKRTLogExtractor::Record(const std::string& key) {
+bool CDiscovery::Record(const std::string& key, UnitList& units) {
   SKRTRecord record;
   record.key = key;
   std::string value;
@@ -136,50 +146,48 @@ bool CKRTLogExtractor::Record(const std::string& key) {
     thrown = std::current_exception();
   }
   NoteRepository("value_get", thrown);
-  if (discovery_.failure) {
+  if (outcome_.failure) {
     // A repository that fails mid-search would fail each further lookup
     // too, each after its own time-out.
-    search_stopped_ = true;
+    stopped_ = true;
     return false;
   }
   // A key withdrawn since the scan leaves the reference empty, so that
   // this unit fails on its own instead of reading another unit's log.
   if (found) record.ior = value;
   record.address = ParseAddress(key, record.name);
-  Insert(record);
-  ++discovery_.found;
+  Insert(record, units);
+  ++outcome_.found;
   return true;
 }
 
-bool CKRTLogExtractor::SearchEnded() const { return search_stopped_; }
-
 // No new scan starts once its pause alone would reach the deadline.
-bool CKRTLogExtractor::PastDeadline() const {
+bool CDiscovery::PastDeadline() const {
   return now_() + std::chrono::microseconds(pause_microseconds_) >= deadline_;
 }
 
-void CKRTLogExtractor::ExplainFailure(const std::string& wanted) {
-  if (discovery_.failure) {
-    SReasonContext context;
-    context.peer = Peer::kRepository;
-    context.timeout_seconds = kRepositoryCallTimeoutMs / kMillisecondsPerSecond;
-    diagnostics_ << FailureLine(kRepositorySubject, discovery_.failed_operation,
-                                DescribeException(discovery_.failure, context))
+void CDiscovery::ExplainFailure(const std::string& wanted,
+                                const UnitList& units) {
+  if (outcome_.failure) {
+    diagnostics_ << FailureLine(kRepositorySubject, outcome_.failed_operation,
+                                DescribeException(
+                                    outcome_.failure,
+                                    CCallLimits::RepositoryContext()))
                  << std::endl;
-    if (discovery_.found == 0 || discovery_.asked <= 1) return;
+    if (outcome_.found == 0 || outcome_.asked <= 1) return;
   }
   std::string line = "krtlogs: ";
-  if (discovery_.asked == kAllUnits) {
+  if (outcome_.asked == kAllUnits) {
     line +=
         "no unit is published under a key matching \"" + kSearchPattern + "\"";
   } else if (!wanted.empty()) {
     line += "no unit is published under the key \"" +
             EscapeControlCharacters(wanted) + "\"";
   } else {
-    line += "found " + std::to_string(discovery_.found) + " of " +
-            std::to_string(discovery_.asked) + " units asked for";
+    line += "found " + std::to_string(outcome_.found) + " of " +
+            std::to_string(outcome_.asked) + " units asked for";
     std::string separator = ": ";
-    for (const SKRTRecord& unit : units_) {
+    for (const SKRTRecord& unit : units) {
       line += separator + UnitLabel(unit);
       separator = ", ";
     }
@@ -187,58 +195,58 @@ void CKRTLogExtractor::ExplainFailure(const std::string& wanted) {
   diagnostics_ << line << std::endl;
 }
 
-bool CKRTLogExtractor::FindKRT(std::string address) {
-  BeginDiscovery(1);
+bool CDiscovery::FindOne(const std::string& address, UnitList& units) {
+  Begin(1);
   std::list<std::string> keys;
   Report("Searching for Velto Keys");
   Query(keys);
-  for (int remaining = kScans; !SearchEnded();) {
+  for (int remaining = kScans; !stopped_;) {
     for (const std::string& key : keys) {
       std::string text;
       if (!AddressText(key, text) || text != address) continue;
       Report("Found KRT at " + EscapeControlCharacters(text));
-      if (Record(key)) return true;
+      if (Record(key, units)) return true;
       break;
     }
-    if (SearchEnded() || --remaining == 0 || PastDeadline()) break;
+    if (stopped_ || --remaining == 0 || PastDeadline()) break;
     Pause();
     Query(keys);
   }
-  ExplainFailure(address + kManagerKeySuffix);
+  ExplainFailure(address + kManagerKeySuffix, units);
   return false;
 }
 
-bool CKRTLogExtractor::FindKRTs(int count) {
-  BeginDiscovery(count);
+bool CDiscovery::FindCount(int count, UnitList& units) {
+  Begin(count);
   int found = 0;
   int remaining = kScans;
   std::list<std::string> keys;
   std::set<std::string> recorded;
-  for (const SKRTRecord& unit : units_) recorded.insert(unit.key);
+  for (const SKRTRecord& unit : units) recorded.insert(unit.key);
   Report("Searching for Velto Keys");
   Query(keys);
-  while (found < count && !SearchEnded()) {
+  while (found < count && !stopped_) {
     for (const std::string& key : keys) {
       std::string text;
       if (recorded.count(key) != 0 || !AddressText(key, text)) continue;
       Report("Found an KRT at " + EscapeControlCharacters(text));
-      if (!Record(key)) break;
+      if (!Record(key, units)) break;
       recorded.insert(key);
       if (++found >= count) break;
     }
-    if (SearchEnded() || --remaining == 0 || PastDeadline()) break;
+    if (stopped_ || --remaining == 0 || PastDeadline()) break;
     Pause();
     Query(keys);
   }
-  if (found == count && !SearchEnded()) return true;
-  ExplainFailure("");
+  if (found == count && !stopped_) return true;
+  ExplainFailure("", units);
   return false;
 }
 
-bool CKRTLogExtractor::FindAllKRTs() {
-  BeginDiscovery(kAllUnits);
+bool CDiscovery::FindAll(UnitList& units) {
+  Begin(kAllUnits);
   std::set<std::string> recorded;
-  for (const SKRTRecord& unit : units_) recorded.insert(unit.key);
+  for (const SKRTRecord& unit : units) recorded.insert(unit.key);
   Report("Searching for Velto Keys");
   // The last scan the repository answered, and whether the one before it
   // was answered too and found the same units.
@@ -247,7 +255,7 @@ bool CKRTLogExtractor::FindAllKRTs() {
   for (int remaining = kScans;;) {
     std::list<std::string> keys;
     bool answered = Query(keys);
-    if (SearchEnded()) break;
+    if (stopped_) break;
     if (answered) {
       std::vector<std::string> scan = UnitKeys(keys);
       stable = !scan.empty() && SameSet(scan, last);
@@ -258,7 +266,7 @@ bool CKRTLogExtractor::FindAllKRTs() {
     if (stable || --remaining == 0 || PastDeadline()) break;
     Pause();
   }
-  if (!SearchEnded() && !last.empty()) {
+  if (!stopped_ && !last.empty()) {
     if (!stable) {
       diagnostics_ << "krtlogs: the units published did not settle in two "
                       "scans; taking the "
@@ -268,10 +276,10 @@ bool CKRTLogExtractor::FindAllKRTs() {
       std::string text;
       if (recorded.count(key) != 0 || !AddressText(key, text)) continue;
       Report("Found an KRT at " + EscapeControlCharacters(text));
-      if (!Record(key)) break;
+      if (!Record(key, units)) break;
     }
   }
-  if (discovery_.found > 0 && !SearchEnded()) return true;
-  ExplainFailure("");
+  if (outcome_.found > 0 && !stopped_) return true;
+  ExplainFailure("", units);
   return false;
 }

@@ -1,0 +1,155 @@
+#include "app/fetch/unit_fetch.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <exception>
+#include <memory>
+
+#include "app/fetch/archive_feed.h"
+#include "app/fetch/ordered_output.h"
+#include "app/folder.h"
+#include "app/output/log_writer.h"
+#include "app/output/since_state.h"
+#include "app/progress.h"
+#include "app/reasons.h"
+#include "app/temp_file.h"
+#include "app/text_escape.h"
+#include "runtime/error/exception.h"
+#include "runtime/pos/ip_address.h"
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+double SecondsSince(SteadyClock::time_point start) {
+  return std::chrono::duration<double>(SteadyClock::now() - start).count();
+}
+
+// What the open file `fd` is now; `path` names it in the error.
+struct stat Stat(int fd, const std::string& path) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) throw qo::pos::exception_t("cannot look at " + path);
+  return st;
+}
+
+// What an archive entry keeps of a file's mode: its type and permission
+// bits.
+constexpr uint32_t kEntryModeBits = 0xF1FF;
+
+}  // namespace
+
+UnitOutcome CUnitFetch::Run(const SKRTRecord& unit, const std::string& file,
+                            size_t index) const {
+  const SteadyClock::time_point start = SteadyClock::now();
+  const COutputFolder& folder = *settings_.folder;
+  UnitOutcome outcome;
+  outcome.name = unit.name;
+  outcome.address = qo::pos::dotted_address(unit.address);
+  outcome.key = unit.key;
+  std::unique_ptr<CTempFile> temporary;
+  std::unique_ptr<CArchiveFeed::CUnit> entry;
+  std::unique_ptr<CLogWriter> writer;
+  // The call under way, for the reason of a failure.
+  const char* operation = "connect";
+  bool file_failed = false;
+  try {
+    std::unique_ptr<qo::log::manager_if_t> manager = (*io_.managers)(unit.ior);
+    operation = "range";
+    manager->range(outcome.range_first, outcome.range_last);
+    outcome.ranged = true;
+    outcome.asked =
+        settings_.since != nullptr
+            ? settings_.since->Plan(unit.key, outcome.range_first,
+                                    outcome.range_last)
+            : PlanFetch(nullptr, outcome.range_first, outcome.range_last);
+    if (outcome.asked.count == 0) {
+      out_.Line(index, "No Log entries found on KRT " + unit.name);
+      outcome.status = UnitStatus::kEmpty;
+      outcome.seconds = SecondsSince(start);
+      if (feed_ != nullptr) feed_->Skip(index);
+      return outcome;
+    }
+    out_.Line(index, "Getting logs from KRT" + unit.name);
+    try {
+      // A folder at the file's name cannot be replaced; find out before
+      // asking the unit for a log that could not be kept.
+      struct stat st;
+      if (fstatat(folder.fd(), file.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        throw qo::pos::exception_t("cannot create " + folder.PathOf(file));
+      }
+      temporary.reset(
+          new CTempFile(folder, file, CTempFile::Purpose::kLogFile));
+    } catch (const std::exception& e) {
+      out_.Line(index, "Failed to open log file for KRT " + unit.name);
+      out_.Reason(index,
+                  UnitFailureLine(unit, "open",
+                                  {EscapeControlCharacters(e.what()), ""}));
+      outcome.reason = e.what();
+      outcome.seconds = SecondsSince(start);
+      if (feed_ != nullptr) feed_->Skip(index);
+      return outcome;
+    }
+    const std::string path = folder.PathOf(file);
+    if (feed_ != nullptr) {
+      entry = feed_->Start(
+          index, file, Stat(temporary->fd(), path).st_mode & kEntryModeBits);
+    }
+    writer.reset(new CLogWriter(settings_.options->format, temporary->fd(),
+                                path, settings_.manifest != nullptr,
+                                entry.get()));
+    {
+      std::unique_ptr<CProgress::CUnit> shown =
+          progress_.Start(UnitLabel(unit));
+      shown->Expect(outcome.asked.count);
+      CProgress::CCountingSink counted(*writer, *shown);
+      operation = "get_last";
+      manager->stream_last(outcome.asked.count, counted);
+    }
+    manager.reset();
+    file_failed = true;  // from here on, failures are the file's
+    outcome.written = writer->Finish();
+    // The entry records the file as it is now, complete.
+    const struct stat written = Stat(temporary->fd(), path);
+    temporary->Commit();
+    outcome.status = UnitStatus::kOk;
+    outcome.file = file;
+    if (entry)
+      entry->Finish(written.st_mode & kEntryModeBits, written.st_mtime);
+    if (IsIncomplete(outcome)) {
+      // The file holds what came; the technician must know it is short.
+      outcome.reason = "the unit sent " +
+                       std::to_string(outcome.written.entries) + " of the " +
+                       std::to_string(outcome.asked.count) +
+                       " entries its range announced";
+      out_.Reason(index,
+                  UnitFailureLine(unit, "get_last", {outcome.reason, ""}));
+    }
+  } catch (const std::exception& e) {
+    // Nothing of a unit that failed goes into the archive.
+    if (entry) {
+      entry->Drop();
+    } else if (feed_ != nullptr) {
+      feed_->Skip(index);
+    }
+    temporary.reset();
+    outcome.status = UnitStatus::kFailed;
+    outcome.file.clear();
+    if (file_failed || (writer && writer->failed())) {
+      outcome.reason = EscapeControlCharacters(e.what());
+      out_.Line(index, "Failed to write log file for KRT " + unit.name);
+      out_.Reason(index, UnitFailureLine(unit, "write", {outcome.reason, ""}));
+    } else {
+      const SReason reason = settings_.limits->UnitCallFailure(operation);
+      outcome.reason = reason.Text();
+      out_.Line(index, "Failed to get logs from KRT" + unit.name);
+      out_.Reason(index, UnitFailureLine(unit, operation, reason));
+    }
+  }
+  outcome.seconds = SecondsSince(start);
+  return outcome;
+}
