@@ -1,6 +1,8 @@
 #include "bench/bench_util.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -47,6 +49,43 @@ ChildResult RunChild(const std::vector<std::string>& argv,
     std::ofstream(output, std::ios::binary) << run.out << run.err;
   }
   return result;
+}
+
+ChildIo RunChildCountingIo(const std::vector<std::string>& argv,
+                           const std::string& cwd) {
+  ChildIo io;
+  std::vector<char*> args;
+  for (const std::string& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0) {
+    std::perror("fork");
+    std::exit(1);
+  }
+  if (pid == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    dup2(null, STDERR_FILENO);
+    if (chdir(cwd.c_str()) != 0) _exit(127);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  // Ended but not reaped: its counts can still be read.
+  siginfo_t info{};
+  while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0) {
+  }
+  std::ifstream counts("/proc/" + std::to_string(pid) + "/io");
+  std::string key;
+  uint64_t value = 0;
+  while (counts >> key >> value) {
+    if (key == "rchar:") io.read_bytes = value;
+    if (key == "wchar:") io.written_bytes = value;
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  io.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return io;
 }
 
 Server::Server(const std::vector<std::string>& argv, const std::string& output,

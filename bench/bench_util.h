@@ -5,6 +5,7 @@
 #ifndef KRTLOGS_BENCH_BENCH_UTIL_H_
 #define KRTLOGS_BENCH_BENCH_UTIL_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,20 @@ struct ChildResult {
 ChildResult RunChild(const std::vector<std::string>& argv,
                      const std::string& cwd = std::string(),
                      const std::string& output = std::string());
+
+// What a child read from and wrote to files (and pipes), from
+// /proc/<pid>/io at its end: rchar and wchar, which count read(2) and
+// write(2) but not the recv(2) and send(2) of its sockets.
+struct ChildIo {
+  int status = -1;
+  uint64_t read_bytes = 0;
+  uint64_t written_bytes = 0;
+};
+
+// Runs argv in `cwd`, its output dropped, and reads its I/O counts before
+// it is reaped.
+ChildIo RunChildCountingIo(const std::vector<std::string>& argv,
+                           const std::string& cwd);
 
 // A program running in the background, output to a file, stopped with
 // SIGTERM (then SIGKILL) when the object goes; the file goes with it.

@@ -11,13 +11,19 @@
 //      raw zlib deflate (level -1, window bits -15, memory level 8, 64 KiB
 //      in, 128 KiB out) and crc32 of the same text as the tool's log files,
 //      on one core.
-// It prints the medians and their ratios (bar for -j 4: at most 0.45 on
-// two cores) and the entries read per second, then the tool's peak memory
-// for one unit of 1,000,000 and of 2,000,000 entries against its peak for a
-// run that finds no unit (bar: at most 32 MiB, no growth).
+// It prints the medians and their ratios (bar for -j 4: at most 0.40 on
+// two cores) and the entries read per second. Then, for one more -j 4 run:
+// what it read from and wrote to files (/proc/<pid>/io; bars: reads at most
+// 5% of the log text, writes at most 1.05 times the text and the archive)
+// and its archive's size against one zlib stream (level 6) of all the text
+// (bar: at most 1.006). Then the tool's peak memory for one unit of
+// 1,000,000 and of 2,000,000 entries against its peak for a run that finds
+// no unit (bar: at most 32 MiB, no growth) and for the fleet run (bar: at
+// most 64 MiB), and the time and peak memory of a run over a fleet of many
+// small units (10,000 of 100 entries by default).
 //
 // Usage: fleet_bench [--runs N] [--units N] [--entries N] [--big N]
-//                    [--jobs N]
+//                    [--jobs N] [--many N] [--many-entries N]
 #include <zlib.h>
 
 #include <cstdio>
@@ -46,6 +52,8 @@ struct Options {
   int entries = 10000;
   int big = 1000000;
   int jobs = 4;
+  int many = 10000;
+  int many_entries = 100;
 };
 
 // The text of one entry, exactly as the tool writes it.
@@ -81,9 +89,39 @@ void DeflateAndCrc(const std::string& text, uLong& crc, size_t& out_bytes) {
   deflateEnd(&z);
 }
 
+// Deflates `text` into `z` (raw, level 6) without finishing it; the
+// output is only counted, in z.total_out.
+void AddToStream(z_stream& z, const std::string& text) {
+  std::vector<Bytef> out(kOut);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  z.avail_in = static_cast<uInt>(text.size());
+  while (z.avail_in > 0) {
+    z.next_out = out.data();
+    z.avail_out = kOut;
+    deflate(&z, Z_NO_FLUSH);
+  }
+}
+
+// Ends the stream and gives its size.
+uint64_t FinishStream(z_stream& z) {
+  std::vector<Bytef> out(kOut);
+  int rc;
+  do {
+    z.next_out = out.data();
+    z.avail_out = kOut;
+    rc = deflate(&z, Z_FINISH);
+  } while (rc == Z_OK);
+  const uint64_t size = z.total_out;
+  deflateEnd(&z);
+  return size;
+}
+
 // The floor: every unit's range and get_last through the generated stubs,
 // then deflate and crc32 of the text, timed apart from making the text.
-double Floor(CORBA::ORB_ptr orb, uint64_t* entries) {
+// With `whole`, the text also goes (untimed) into that one stream; `text`
+// counts its bytes.
+double Floor(CORBA::ORB_ptr orb, uint64_t* entries, z_stream* whole = nullptr,
+             uint64_t* text_bytes = nullptr) {
   CORBA::Object_var object =
       orb->string_to_object("corbaloc:iiop:127.0.0.1:4000/velto");
   qoc::pm::repository_i_var repository = qoc::pm::repository_i::_narrow(object);
@@ -116,6 +154,8 @@ double Floor(CORBA::ORB_ptr orb, uint64_t* entries) {
     std::string text;
     for (CORBA::ULong i = 0; i < seq->length(); ++i) AppendText(seq[i], text);
     *entries += seq->length();
+    if (text_bytes != nullptr) *text_bytes += text.size();
+    if (whole != nullptr) AddToStream(*whole, text);
     start = bench::Now();
     uLong crc = crc32(0, nullptr, 0);
     size_t out_bytes = 0;
@@ -139,10 +179,14 @@ Options Parse(int argc, char** argv) {
       o.big = value;
     else if (!std::strcmp(argv[i], "--jobs"))
       o.jobs = value;
+    else if (!std::strcmp(argv[i], "--many"))
+      o.many = value;
+    else if (!std::strcmp(argv[i], "--many-entries"))
+      o.many_entries = value;
     else {
       std::fprintf(stderr,
                    "usage: fleet_bench [--runs N] [--units N] [--entries N] "
-                   "[--big N] [--jobs N]\n");
+                   "[--big N] [--jobs N] [--many N] [--many-entries N]\n");
       std::exit(2);
     }
   }
@@ -166,6 +210,11 @@ int main(int argc, char** argv) {
   std::vector<double> single_times;
   std::vector<double> floor_times;
   uint64_t entries = 0;
+  bench::ChildIo io;
+  uint64_t archive_bytes = 0;
+  uint64_t text_bytes = 0;
+  uint64_t one_stream_bytes = 0;
+  long fleet_peak_kib = 0;
   // One timed run of the tool with `jobs` workers in a fresh folder.
   auto tool_run = [&](int run, int jobs) {
     std::string folder =
@@ -204,6 +253,32 @@ int main(int argc, char** argv) {
                   floor_times.back());
       std::fflush(stdout);
     }
+    // One more run for its file I/O and its archive, against one stream of
+    // all the text.
+    std::string folder = dir + "/io";
+    std::filesystem::create_directories(folder);
+    io = bench::RunChildCountingIo({KRTLOGS_BIN, "-n", std::to_string(o.units),
+                                    "-j", std::to_string(o.jobs)},
+                                   folder);
+    if (io.status != 0) {
+      std::fprintf(stderr, "krtlogs failed with status %d\n", io.status);
+      std::exit(1);
+    }
+    archive_bytes = std::filesystem::file_size(folder + "/KRTLogs.zip");
+    std::filesystem::remove_all(folder);
+    bench::ChildResult peak =
+        bench::RunChild({KRTLOGS_BIN, "-n", std::to_string(o.units), "-j",
+                         std::to_string(o.jobs)},
+                        dir);
+    fleet_peak_kib = peak.peak_rss_kib;
+    std::filesystem::remove(dir + "/KRTLogs.zip");
+    z_stream whole;
+    std::memset(&whole, 0, sizeof(whole));
+    deflateInit2(&whole, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8,
+                 Z_DEFAULT_STRATEGY);
+    uint64_t counted = 0;
+    Floor(orb, &counted, &whole, &text_bytes);
+    one_stream_bytes = FinishStream(whole);
   }
   const double parallel = bench::Median(parallel_times);
   const double single = bench::Median(single_times);
@@ -215,11 +290,28 @@ int main(int argc, char** argv) {
   std::printf("tool -j 1 without discovery pauses: %.3f s\n", single);
   std::printf("floor (stub calls + deflate + crc32, one core): %.3f s\n",
               floor);
-  std::printf("ratio -j %d / floor: %.3f (bar: at most 0.45 on 2 cores)\n",
+  std::printf("ratio -j %d / floor: %.3f (bar: at most 0.40 on 2 cores)\n",
               o.jobs, parallel / floor);
   std::printf("ratio -j 1 / floor: %.3f\n", single / floor);
   std::printf("entries per second with -j %d: %.0f\n", o.jobs,
               entries / parallel);
+  std::printf(
+      "file I/O of -j %d: read %.1f MB, %.2f%% of the %.1f MB of text (bar: "
+      "at most 5%%); wrote %.1f MB, %.3f x text + archive (bar: at most "
+      "1.05)\n",
+      o.jobs, io.read_bytes / 1e6, 100.0 * io.read_bytes / text_bytes,
+      text_bytes / 1e6, io.written_bytes / 1e6,
+      static_cast<double>(io.written_bytes) / (text_bytes + archive_bytes));
+  std::printf(
+      "archive: %llu bytes, %.4f x one zlib level 6 stream of the text "
+      "(%llu bytes; bar: at most 1.006)\n",
+      static_cast<unsigned long long>(archive_bytes),
+      static_cast<double>(archive_bytes) / one_stream_bytes,
+      static_cast<unsigned long long>(one_stream_bytes));
+  std::printf(
+      "peak memory of the fleet run with -j %d: %.1f MiB (bar: at "
+      "most 64 MiB)\n",
+      o.jobs, fleet_peak_kib / 1024.0);
 
   {
     bench::Server repository({VELTO_REPO_BIN}, dir + "/velto-repo.out",
@@ -260,6 +352,28 @@ int main(int argc, char** argv) {
         "peak memory, one unit of %d entries: %.1f MiB, %.2f s "
         "(bar: at most 32 MiB, no growth)\n",
         2 * o.big, bigger.peak_rss_kib / 1024.0, bigger.seconds);
+  }
+  {
+    bench::Server repository({VELTO_REPO_BIN}, dir + "/velto-repo.out",
+                             "velto-repo ready");
+    bench::Server units({KRT_SIM_BIN, "--units", std::to_string(o.many),
+                         "--entries", std::to_string(o.many_entries)},
+                        dir + "/krt-sim.out", "krt-sim ready", 600);
+    std::string folder = dir + "/many";
+    std::filesystem::create_directories(folder);
+    bench::ChildResult many =
+        bench::RunChild({KRTLOGS_BIN, "-n", std::to_string(o.many), "-j",
+                         std::to_string(o.jobs)},
+                        folder);
+    if (many.status != 0) {
+      std::fprintf(stderr, "krtlogs failed with status %d\n", many.status);
+      return 1;
+    }
+    std::printf(
+        "%d units of %d entries, -j %d: %.2f s (discovery pause "
+        "included), peak memory %.1f MiB\n",
+        o.many, o.many_entries, o.jobs, many.seconds,
+        many.peak_rss_kib / 1024.0);
   }
   std::filesystem::remove_all(dir);
   orb->destroy();

@@ -22,14 +22,6 @@ constexpr size_t kCopyChunk = 64 * 1024;
 
 constexpr char kScratchSuffix[] = ".waiting";
 
-// The zip format's limit, worded for the technician.
-std::string EntryLimitReason() {
-  return "a zip archive holds at most " +
-         std::to_string(CZipArchive::kMaxEntries) +
-         " entries; collect the units in smaller groups (-s, or -n on "
-         "fewer units)";
-}
-
 }  // namespace
 
 // --- CUnit ------------------------------------------------------------------
@@ -232,11 +224,11 @@ void CArchiveFeed::Keep(Slot& slot, std::vector<unsigned char> bytes) {
 
 void CArchiveFeed::WritePieces(Slot& slot) {
   std::vector<unsigned char> buffer;
-  while (!slot.pieces.empty()) {
-    Piece& piece = slot.pieces.front();
+  for (Piece& piece : slot.pieces) {
     if (!piece.bytes.empty()) {
       archive_.WriteCompressed(piece.bytes.data(), piece.bytes.size());
       in_memory_ -= piece.bytes.size();
+      std::vector<unsigned char>().swap(piece.bytes);
     } else {
       buffer.resize(kCopyChunk);
       for (uint64_t done = 0; done < piece.size;) {
@@ -253,8 +245,9 @@ void CArchiveFeed::WritePieces(Slot& slot) {
         done += static_cast<uint64_t>(n);
       }
     }
-    slot.pieces.pop_front();
+    piece.size = 0;  // written; nothing of it is left to free
   }
+  slot.pieces.clear();
 }
 
 void CArchiveFeed::Drain() {
@@ -284,8 +277,10 @@ void CArchiveFeed::Drain() {
           begun.m_uMethod = CZipCompressor::methodDeflate;
           begun.m_iLevel = kLevel;
         }
+        // Refused only at the zip format's limit of entries, which
+        // archiving names before it waits for this.
         if (!archive_.BeginCompressed(begun, slot.name)) {
-          throw qo::exception_t(EntryLimitReason());
+          throw qo::exception_t("the archive cannot take " + slot.name);
         }
         slot.open = true;
       }

@@ -28,7 +28,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
-#include <deque>
 #include <exception>
 #include <memory>
 #include <string>
@@ -130,7 +129,7 @@ class CArchiveFeed {
   struct Piece {
     std::vector<unsigned char> bytes;
     uint64_t offset = 0;  // in the scratch file, when `bytes` is empty
-    uint64_t size = 0;
+    uint64_t size = 0;    // 0 once written
   };
   // One entry. A Slot is the target of its entry's deflater, so its Data,
   // Done and Failed come from the unit's thread or a pool worker.
@@ -150,7 +149,7 @@ class CArchiveFeed {
     bool resolved = false;  // Done, failed, dropped or skipped
     bool ready = false;     // Done: `entry` is final, every piece is in
     CZipDeflatedEntry entry;
-    std::deque<Piece> pieces;
+    std::vector<Piece> pieces;
     bool open = false;  // begun in the archive (it is the head)
   };
 

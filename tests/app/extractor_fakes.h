@@ -4,6 +4,7 @@
 #define KRTLOGS_TESTS_APP_EXTRACTOR_FAKES_H_
 
 #include <limits.h>
+#include <stdint.h>
 #include <unistd.h>
 
 #include <functional>
@@ -91,6 +92,8 @@ struct FakeUnit {
   qo::log::log_entry_list_t entries;  // what get_last answers
   bool fail_range = false;
   bool fail_get_last = false;
+  // A streamed get_last fails after this many entries reached the sink.
+  size_t fail_after = SIZE_MAX;
   bool fail_clear = false;
   int get_last_calls = 0;
   uint32_t asked = 0;
@@ -114,6 +117,20 @@ class FakeManager : public qo::log::manager_if_t {
     unit_->asked = count;
     if (unit_->fail_get_last) throw qo::corba::exception_t("lost the unit");
     out = unit_->entries;
+  }
+  void stream_last(uint32_t count, qo::log::entry_sink_t& sink) override {
+    if (unit_->fail_after == SIZE_MAX) {
+      manager_if_t::stream_last(count, sink);
+      return;
+    }
+    sink.begin(static_cast<uint32_t>(unit_->entries.size()));
+    size_t sent = 0;
+    for (const qo::log::log_entry_t& entry : unit_->entries) {
+      if (sent++ == unit_->fail_after) {
+        throw qo::corba::exception_t("lost the unit");
+      }
+      sink.entry(entry);
+    }
   }
   void clear_logs() override {
     if (unit_->fail_clear) throw qo::sec::access_denied_t();

@@ -1,6 +1,7 @@
 // Fleet control end to end: every unit published (-all, with and without
-// -j), going on with the units found (-partial, for fetching and for
-// clearing past failures) and a short time-out against hung units. Standard
+// -j), a fleet of thousands under a low descriptor limit, going on with the
+// units found (-partial, for fetching and for clearing past failures) and a
+// short time-out against hung units. Standard
 // output and the exit status are compared whole.
 #include <chrono>
 #include <string>
@@ -68,6 +69,23 @@ TEST_F(FleetE2eTest, AllTakesEveryUnitPublished) {
     EXPECT_EQ(Strings({"KRTLogs.zip"}), Files(dir.path()));
     ExpectThreeLogs(dir.File("KRTLogs.zip"));
   }
+}
+
+// The files a run keeps open do not grow with the units: 2,000 of them are
+// collected under a limit of 64 descriptors.
+TEST_F(FleetE2eTest, ManyUnitsNeedFewDescriptors) {
+  StartUnits({"--units", "2000", "--entries", "5"});
+  ProcessResult r = Krtlogs({"-n", "2000", "-j", "8"}, "",
+                            {"sh", "-c", "ulimit -n 64 && exec \"$@\"", "sh"});
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(Strings({"Zipping up log files to KRTLogs.zip", "done"}),
+            Tail(r.out, 2));
+  EXPECT_EQ(Strings({"KRTLogs.zip"}), Files(work_.path()));
+  const std::string archive = Work("KRTLogs.zip");
+  EXPECT_TRUE(testing_support::CheckArchive(archive).ok());
+  ProcessResult names = testing_support::RunProcess({"unzip", "-Z1", archive});
+  EXPECT_EQ(2000u, Lines(names.out).size());
+  EXPECT_EQ("KRT1_log.txt", Lines(names.out).front());
 }
 
 TEST_F(FleetE2eTest, NothingPublishedFailsDiscovery) {

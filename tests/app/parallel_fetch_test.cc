@@ -1,6 +1,8 @@
 // Units retrieved at the same time: the lines of standard output and the
 // files are those of a run that takes the units one after another.
+#include <algorithm>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -10,9 +12,14 @@
 
 #include "app/fetch/ordered_output.h"
 #include "app/fetch/unit_runner.h"
+#include "app/folder.h"
 #include "app/krt_log_extractor.h"
+#include "app/log_line.h"
 #include "gtest/gtest.h"
 #include "tests/app/extractor_fakes.h"
+#include "tests/support/archive_check.h"
+#include "tests/support/temp_dir.h"
+#include "zip/zip_entry_deflater.h"
 
 namespace krtlogs_test {
 namespace {
@@ -209,6 +216,107 @@ TEST_F(ExtractorTest, ManyJobsGiveTheLinesAndFilesOfOne) {
     }
     EXPECT_EQ(UnitStatus::kOk, extractor.outcomes()[3].status);
     EXPECT_EQ(2u, extractor.outcomes()[3].written.entries);
+  }
+}
+
+// Entries whose text is exactly `bytes` long (none for 0), in words that
+// compress like log text does.
+qo::log::log_entry_list_t EntriesOfText(size_t bytes, uint32_t seed) {
+  static const char* const kWords[] = {"disk", "low",   "space", "fan",
+                                       "slow", "retry", "link",  "up"};
+  qo::log::log_entry_list_t entries;
+  size_t total = 0;
+  for (uint32_t i = 0; total < bytes; ++i) {
+    qo::log::log_entry_t e = Entry(i, static_cast<int32_t>(i % 5), "diskd", "");
+    std::string line;
+    AppendLogLine(e, line);
+    std::string what;
+    for (uint32_t w = seed + i; what.size() < 200 + (w * 7919) % 300; w *= 3) {
+      what += std::string(kWords[w % 8]) + " " + std::to_string(w % 1000) + " ";
+    }
+    // The last entry takes what is left; so may one just before it, so
+    // that the last is never shorter than an entry without text.
+    if (bytes - total < line.size() + 2 * what.size()) {
+      what.assign(bytes - total - line.size(), 'x');
+    }
+    e.s_what = what;
+    total += line.size() + what.size();
+    entries.push_back(e);
+  }
+  return entries;
+}
+
+// The archive with the entries' times (local and central) zeroed, so that
+// archives of different runs compare byte for byte.
+std::string WithoutTimes(std::string zip) {
+  auto u16 = [&](size_t at) {
+    return static_cast<size_t>(static_cast<unsigned char>(zip[at])) |
+           static_cast<size_t>(static_cast<unsigned char>(zip[at + 1])) << 8;
+  };
+  auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+  const size_t end = zip.size() - 22;
+  size_t at = u32(end + 16);
+  for (size_t n = u16(end + 10); n > 0; --n) {
+    zip.replace(at + 12, 4, 4, '\0');
+    zip.replace(u32(at + 42) + 10, 4, 4, '\0');
+    at += 46 + u16(at + 28) + u16(at + 30) + u16(at + 32);
+  }
+  return zip;
+}
+
+// Entries compressed whole and in blocks, at the limit between the two and
+// on either side of it, an empty file, and a unit that fails part-way
+// through a blocked entry: the archive holds exactly the texts of the units
+// that gave a file, and its bytes do not depend on the number of jobs.
+TEST_F(ExtractorTest, TheArchiveIsTheSameForAnyJobsAtEverySize) {
+  const size_t limit = CZipEntryDeflater::kWholeLimit;
+  const struct {
+    const char* address;
+    size_t bytes;
+    bool fails;
+  } cases[] = {
+      {"10.1.2.1", limit - 1, false},         {"10.1.2.2", limit, false},
+      {"10.1.2.3", limit + 1, false},         {"10.1.2.4", 0, false},
+      {"10.1.2.5", 3 * limit + 12345, false}, {"10.1.2.6", 2 * limit, true},
+  };
+  std::vector<testing_support::ExpectedEntry> expected;
+  for (const auto& c : cases) {
+    const std::string name(std::strrchr(c.address, '.') + 1);
+    FakeUnit& unit = AddUnit(c.address, 0, 1);
+    unit.entries = EntriesOfText(c.bytes, static_cast<uint32_t>(c.bytes));
+    unit.last = std::max<uint32_t>(1, unit.entries.size());
+    if (c.fails) {
+      unit.fail_after = unit.entries.size() * 3 / 4;
+      continue;
+    }
+    std::string text;
+    for (const auto& e : unit.entries) AppendLogLine(e, text);
+    ASSERT_EQ(c.bytes, text.size());
+    expected.push_back({"KRT" + name + "_log.txt", text});
+  }
+  Discover(6);
+  std::string first;
+  for (int jobs : {1, 4, 16}) {
+    SCOPED_TRACE(jobs);
+    testing_support::TempDir dir;
+    COutputFolder folder(dir.path());
+    RunOptions options;
+    options.jobs = jobs;
+    CKRTLogExtractor::SFetchSettings settings;
+    settings.options = &options;
+    settings.folder = &folder;
+    CKRTLogExtractor extractor(&listener_, &repository_, fleet_.Factory(), 0,
+                               diagnostics_);
+    extractor.Configure(settings);
+    ASSERT_TRUE(extractor.FindKRTs(6));
+    EXPECT_FALSE(extractor.GetLogs());  // the empty one fell short, 6 failed
+    EXPECT_TRUE(extractor.ZipLogs("KRTLogs.zip")) << diagnostics_.str();
+    const std::string archive = dir.File("KRTLogs.zip");
+    auto check = testing_support::CheckArchive(archive, &expected);
+    EXPECT_TRUE(check.ok()) << check.Report();
+    const std::string bytes = WithoutTimes(testing_support::ReadFile(archive));
+    if (first.empty()) first = bytes;
+    EXPECT_TRUE(bytes == first) << "archive bytes differ";
   }
 }
 

@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <ostream>
@@ -164,6 +165,25 @@ TEST_F(ProgressTest, StatusLineFollowsTheUnitsAndLeavesNoTrace) {
       << received_;
   // The last bytes take the status line away.
   EXPECT_EQ("\r\033[K", received_.substr(received_.size() - 4));
+}
+
+TEST_F(ProgressTest, WhileTheArchiveWaitsTheLineFollowsCompression) {
+  std::atomic<uint64_t> done{0};
+  {
+    CProgress progress(slave_, true, [&done] {
+      const uint64_t n = done.load();
+      return CProgress::SCompression{3, n, 3000000, n * 1000000 + 45000};
+    });
+    ASSERT_TRUE(
+        ReadUntil("compressing: 0 of 3 logs, 0.0 of 3.0 MB of log "
+                  "text"))
+        << received_;
+    done = 2;
+    ASSERT_TRUE(ReadUntil("compressing: 2 of 3 logs, 2.0 of 3.0 MB"))
+        << received_;
+  }
+  Drain(0);
+  EXPECT_EQ(std::vector<std::string>(), Screen(received_)) << received_;
 }
 
 TEST_F(ProgressTest, TheLineIsCutToTheTerminalWidth) {
