@@ -7,10 +7,12 @@
 #include <stdint.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
 #include <list>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -102,7 +104,8 @@ struct FakeUnit {
 
 class FakeManager : public qo::log::manager_if_t {
  public:
-  FakeManager(FakeUnit* unit, int* live) : unit_(unit), live_(live) {
+  FakeManager(FakeUnit* unit, std::atomic<int>* live)
+      : unit_(unit), live_(live) {
     ++*live_;
   }
   ~FakeManager() override { --*live_; }
@@ -153,19 +156,21 @@ class FakeManager : public qo::log::manager_if_t {
 
  private:
   FakeUnit* unit_;
-  int* live_;
+  std::atomic<int>* live_;
 };
 
 // Units by reference text; an unknown reference cannot be made into an
-// object, as with a real ORB.
+// object, as with a real ORB. Objects may be made on several threads at
+// once; each unit's object is used by one at a time.
 class FakeFleet {
  public:
   FakeUnit& Unit(const std::string& ior) { return units_[ior]; }
-  int live = 0;  // manager objects not yet deleted
+  std::atomic<int> live{0};  // manager objects not yet deleted
   std::vector<std::string> created;
 
   CKRTLogExtractor::ManagerFactory Factory() {
     return [this](const std::string& ior) {
+      std::lock_guard<std::mutex> lock(mutex_);
       created.push_back(ior);
       auto it = units_.find(ior);
       if (it == units_.end()) {
@@ -178,6 +183,7 @@ class FakeFleet {
   }
 
  private:
+  std::mutex mutex_;
   std::map<std::string, FakeUnit> units_;
 };
 

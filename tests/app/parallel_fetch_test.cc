@@ -1,6 +1,7 @@
 // Units retrieved at the same time: the lines of standard output and the
 // files are those of a run that takes the units one after another.
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -111,7 +112,8 @@ class ReverseFleet {
 
   class Manager : public FakeManager {
    public:
-    Manager(ReverseFleet* fleet, size_t index, FakeUnit* unit, int* live)
+    Manager(ReverseFleet* fleet, size_t index, FakeUnit* unit,
+            std::atomic<int>* live)
         : FakeManager(unit, live), fleet_(fleet), index_(index) {}
     void get_last(uint32_t count, qo::log::log_entry_list_t& out) override {
       {
@@ -168,7 +170,7 @@ TEST_F(ExtractorTest, ManyJobsGiveTheLinesAndFilesOfOne) {
       if (i == 2) units[i].last = 0;
     }
     std::mutex live_mutex;
-    int live = 0;
+    std::atomic<int> live{0};
     std::ostringstream reasons;
     MergedListener listener(reasons);
     CKRTLogExtractor extractor(
