@@ -3,8 +3,8 @@
 // which, on the first of them,
 //  1. runs a hook the caller set (to erase a progress line),
 //  2. takes CTempRegistry's lock for good and removes every registered file:
-//     the unfinished temporaries (a partial log file, pre-deflated entries,
-//     the temporary archive) and the folder's lock file; complete log files
+//     the unfinished temporaries (a partial log file, compressed entries
+//     waiting for the archive, the temporary archive) and the folder's lock file; complete log files
 //     and any older archive stay,
 //  3. says so in one line on standard error, e.g. "krtlogs: interrupted
 //     (SIGTERM): removed the unfinished files; 3 complete log files kept in

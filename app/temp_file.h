@@ -34,8 +34,8 @@ class CTempFile {
  public:
   // What the file becomes under its final name: a log file or the archive
   // (both named by the interrupt message), another file the run keeps (the
-  // state file), or nothing: scratch space (a pre-deflated entry) is never
-  // committed.
+  // state file), or nothing: scratch space (compressed entries waiting for
+  // their turn in the archive) is never committed.
   enum class Purpose { kLogFile, kArchive, kOther, kScratch };
 
   // Whether Commit makes the file durable before and after the rename.
