@@ -31,9 +31,10 @@ struct DirCloser {
   void operator()(DIR* dir) const { closedir(dir); }
 };
 
-// Refuses a name that cannot take a new archive; see the constructor.
-const std::string& Replaceable(const COutputFolder& folder,
-                               const std::string& name) {
+}  // namespace
+
+const std::string& EnsureReplaceable(const COutputFolder& folder,
+                                     const std::string& name) {
   EnsurePlainFileName(name);
   std::string what = folder.PathOf(name);
   struct stat st;
@@ -54,8 +55,6 @@ const std::string& Replaceable(const COutputFolder& folder,
   }
   return name;
 }
-
-}  // namespace
 
 std::string BaseArchiveName(bool single, const std::string& address) {
   return single ? kSinglePrefix + address + kExtension
@@ -111,12 +110,12 @@ CArchiveTarget::CArchiveTarget(const COutputFolder& folder,
       file_(folder, final_name, CTempFile::Purpose::kArchive) {}
 
 void CArchiveTarget::Claim(const std::string& name) {
-  file_.SetFinalName(Replaceable(folder_, name));
+  file_.SetFinalName(EnsureReplaceable(folder_, name));
 }
 
 std::string CArchiveTarget::Commit(bool keep_backup) {
   // Again: the name may have changed hands since it was claimed.
-  const std::string& name = Replaceable(folder_, file_.final_name());
+  const std::string& name = EnsureReplaceable(folder_, file_.final_name());
   std::string what = folder_.PathOf(name);
   std::string backup;
   struct stat older;

@@ -42,6 +42,14 @@ std::string ChooseArchiveName(const COutputFolder& folder, bool single,
                               const std::string& address,
                               const std::optional<std::time_t>& stamp_start);
 
+// Returns `name` when it can take a new archive in `folder`; refuses, with
+// the plain reason in a qo::exception_t (an errno one when the system gave
+// the reason), when it is not a plain file name (an address holding "/"),
+// a folder is in the way, or an older archive there is one this user could
+// not write to (replacing it would overrule its owner).
+const std::string& EnsureReplaceable(const COutputFolder& folder,
+                                     const std::string& name);
+
 class CArchiveTarget {
  public:
   // Creates the temporary for an archive to be named `final_name`. Throws
@@ -51,14 +59,8 @@ class CArchiveTarget {
   CArchiveTarget(const CArchiveTarget&) = delete;
   CArchiveTarget& operator=(const CArchiveTarget&) = delete;
 
-  // Makes `name` the name Commit gives the archive, after checking that it
-  // can take a new archive at all. Refuses, with the plain reason in a
-  // qo::exception_t (an errno one when the system gave the reason) and
-  // changing nothing, when
-  //  - `name` is not a plain file name (an address holding "/"),
-  //  - a folder is in the way at `name`,
-  //  - an older archive there is one this user could not write to (the
-  //    reason names it; replacing it would overrule its owner).
+  // Makes `name` the name Commit gives the archive, after checking it with
+  // EnsureReplaceable; refuses as that does, changing nothing.
   void Claim(const std::string& name);
 
   // Where to write the archive until Commit.

@@ -22,7 +22,9 @@
 #include "app/output/since_state.h"
 #include "app/progress.h"
 #include "app/reasons.h"
+#include "app/resources.h"
 #include "app/signals.h"
+#include "app/stdout_lines.h"
 #include "app/summary.h"
 #include "app/text_escape.h"
 #include "runtime/error/exception.h"
@@ -31,7 +33,7 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-void Print(const std::string& line) { std::cout << line << std::endl; }
+void Print(const std::string& line) { PrintLine(line); }
 
 void Warn(const std::string& text) {
   std::cerr << "krtlogs: " << EscapeControlCharacters(text) << std::endl;
@@ -69,14 +71,17 @@ bool PrepareFetch(const RunOptions& options, std::time_t start,
            " already exists and -noclobber keeps it; nothing was done");
       return false;
     }
+    // An older archive the run could not replace stops it here, before a
+    // unit is asked for a log that no archive could keep.
+    EnsureReplaceable(*plan.folder, plan.archive);
     if (options.since) {
-      plan.since = CSinceState::Load(plan.folder->PathOf(kStateFileName));
+      plan.since = CSinceState::Load(*plan.folder);
       if (!plan.since->problem().empty()) {
         Warn(plan.since->problem() + "; collecting every unit's whole log");
       }
     }
   } catch (const std::exception& e) {
-    Warn(e.what());
+    Warn(FailureWords(e));
     return false;
   }
   plan.run.version = Version();
@@ -95,7 +100,7 @@ bool SaveSinceState(CSinceState& state, const std::vector<UnitOutcome>& units,
   try {
     state.Save(folder);
   } catch (const std::exception& e) {
-    Warn(std::string(e.what()) +
+    Warn(FailureWords(e) +
          "; the next -since run asks the units again "
          "for what this one collected");
     return false;
@@ -166,8 +171,16 @@ int RunWithOrb(const RunOptions& options, bool progress, SFetchPlan& plan,
   CCoutListener listener;
   CKRTLogExtractor extractor(&listener);
   const CCallLimits limits(options.timeout_seconds);
+  // The units read at once stay within the descriptors the limit leaves,
+  // so that a unit is not lost to the host's limit.
+  RunOptions run_options = options;
+  if (!options.clear) {
+    std::string warning;
+    run_options.jobs = JobsWithinDescriptorLimit(options.jobs, warning);
+    if (!warning.empty()) Warn(warning);
+  }
   CKRTLogExtractor::SFetchSettings settings;
-  settings.options = &options;
+  settings.options = &run_options;
   settings.limits = &limits;
   settings.folder = plan.folder.get();
   settings.archive = plan.archive;
@@ -266,11 +279,18 @@ int RunKrtLogs(int argc, const char* const* argv) {
   summary.asked = options.all      ? SRunSummary::kAllUnits
                   : options.single ? 1
                                    : options.count;
-  const int status = RunWithOrb(options, progress, plan, summary);
+  int status = RunWithOrb(options, progress, plan, summary);
   if (!options.list && !options.quiet) {
     summary.seconds =
         std::chrono::duration<double>(SteadyClock::now() - started).count();
     std::cerr << SummaryLine(summary) << std::endl;
+  }
+  // A listing is the run's only product: one that did not reach standard
+  // output is a failed run. (Fetching and clearing leave the archive and
+  // the units as their product.)
+  if (options.list && !StdoutFailure().empty()) {
+    Warn("cannot write the listing to standard output: " + StdoutFailure());
+    if (status == kExitSuccess) status = kExitFailure;
   }
   return status;
 }

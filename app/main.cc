@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "app/driver.h"
+#include "app/resources.h"
 #include "app/signals.h"
 
 int main(int argc, char** argv) {
@@ -13,7 +14,7 @@ int main(int argc, char** argv) {
     BlockInterruptSignals();
     return RunKrtLogs(argc, argv);
   } catch (const std::exception& e) {
-    std::cerr << "krtlogs: " << e.what() << std::endl;
+    std::cerr << "krtlogs: " << FailureWords(e) << std::endl;
   } catch (...) {
     std::cerr << "krtlogs: unexpected failure" << std::endl;
   }

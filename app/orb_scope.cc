@@ -3,6 +3,7 @@
 #include <iostream>
 #include <string>
 
+#include "app/stdout_lines.h"
 #include "runtime/corba/call.h"
 #include "runtime/corba/orb.h"
 #include "runtime/pos/ip_address.h"
@@ -38,7 +39,7 @@ COrbScope::COrbScope() {
       throw;
     }
   });
-  std::cout << "done" << std::endl;
+  PrintLine("done");
 }
 
 COrbScope::~COrbScope() {
@@ -49,5 +50,5 @@ COrbScope::~COrbScope() {
     std::cerr << "krtlogs: " << e.what() << std::endl;
     return;
   }
-  std::cout << "done" << std::endl;
+  PrintLine("done");
 }

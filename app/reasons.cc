@@ -1,9 +1,12 @@
 #include "app/reasons.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <new>
 
+#include "app/resources.h"
 #include "app/text_escape.h"
+#include "runtime/corba/giop_limits.h"
 #include "runtime/error/error_codes.h"
 #include "runtime/error/exception.h"
 #include "runtime/log/log_types.h"
@@ -26,13 +29,42 @@ constexpr uint32_t kBadSchemeName = kOmgMinorSet + 7;       // BAD_PARAM
 constexpr uint32_t kBadURIOther = kOmgMinorSet + 10;        // BAD_PARAM
 constexpr uint32_t kInvalidObjectRef = kOmniMinorSet + 43;  // BAD_PARAM
 constexpr uint32_t kInvalidIOR = kOmniMinorSet + 52;        // MARSHAL
+// MARSHAL: a message larger than the limit, found by the receiver, the
+// client or the server.
+constexpr uint32_t kSizeExceeded = kOmniMinorSet + 69;
+constexpr uint32_t kSizeExceededOnClient = kOmniMinorSet + 11;
+constexpr uint32_t kSizeExceededOnServer = kOmniMinorSet + 12;
+constexpr double kBytesPerGiB = 1024.0 * 1024.0 * 1024.0;
 
-const char kNotAReference[] =
-    "the published reference is not a valid object reference";
+// "4.6 GiB", "4 GiB".
+std::string GiB(uint64_t bytes) {
+  char text[32];
+  const double gib = bytes / kBytesPerGiB;
+  snprintf(text, sizeof(text),
+           gib == static_cast<uint64_t>(gib) ? "%.0f GiB" : "%.1f GiB", gib);
+  return text;
+}
 
 bool Named(const system_exception_info_t& info, const char* name) {
   return info.name == name;
 }
+
+bool TooLarge(const system_exception_info_t& info) {
+  return Named(info, "MARSHAL") &&
+         (info.minor == kSizeExceeded || info.minor == kSizeExceededOnClient ||
+          info.minor == kSizeExceededOnServer);
+}
+
+std::string ReplyTooLargeWords(uint64_t log_bytes) {
+  // The limit as a round figure: one byte short of 4 GiB.
+  const std::string limit = GiB(uint64_t{qo::corba::kMaxMessageBytes} + 1);
+  return "the unit's log " +
+         (log_bytes > 0 ? "of about " + GiB(log_bytes) + " " : std::string()) +
+         "is larger than one reply may carry (" + limit + ")";
+}
+
+const char kNotAReference[] =
+    "the published reference is not a valid object reference";
 
 // BAD_PARAM minors that string_to_object raises for a malformed text:
 // BadSchemeName, BadAddress, BadSchemeSpecificPart, BadURIOther.
@@ -65,6 +97,13 @@ std::string TransportWords(const system_exception_info_t& info,
   if (Named(info, "TIMEOUT")) return NoAnswer(context);
   if (Named(info, "COMM_FAILURE")) return "connection lost";
   if (Named(info, "TRANSIENT")) {
+    // A connection this process could not open for want of a descriptor
+    // is the host's limit, not the peer's fault (omniORB says "connect
+    // failed" or "no usable profile" for it).
+    if (info.minor == kConnectFailed || info.minor == kNoUsableProfile) {
+      const std::string shortage = DescriptorShortage();
+      if (!shortage.empty()) return shortage;
+    }
     switch (info.minor) {
       case kConnectFailed:
         return "cannot connect (refused or unreachable)";
@@ -83,6 +122,7 @@ std::string TransportWords(const system_exception_info_t& info,
                : "no Velto repository object at its address";
   }
   if (Named(info, "NO_PERMISSION")) return "access denied";
+  if (TooLarge(info)) return ReplyTooLargeWords(0);
   if (IsMalformedReference(info)) return kNotAReference;
   if (context.making_reference &&
       (Named(info, "BAD_PARAM") || Named(info, "MARSHAL"))) {
@@ -134,14 +174,27 @@ std::string SReason::Text() const {
   return plain + " [" + technical + "]";
 }
 
+CReplyTooLarge::CReplyTooLarge(uint64_t log_bytes,
+                               const qo::corba::exception_t& refusal)
+    : qo::exception_t(ReplyTooLargeWords(log_bytes)),
+      technical_(refusal.info().text()) {}
+
+bool IsReplyTooLarge(const qo::corba::exception_t& e) {
+  return TooLarge(e.info());
+}
+
 SReason DescribeCurrentException(const SReasonContext& context) {
   try {
     throw;
+  } catch (const CReplyTooLarge& e) {
+    return {e.what(), e.technical()};
   } catch (const qo::corba::exception_t& e) {
     return DescribeCorba(e, context);
   } catch (const qo::errorcode_t& e) {
     return DescribeErrorCode(e, context);
   } catch (const qo::pos::exception_t& e) {
+    const std::string shortage = ShortageWords(e.os_error());
+    if (!shortage.empty()) return {shortage, e.what()};
     if (context.making_reference) return {kNotAReference, e.what()};
     return {e.what(), ""};
   } catch (const qo::exception_t& e) {
@@ -149,7 +202,7 @@ SReason DescribeCurrentException(const SReasonContext& context) {
   } catch (const qo::pproc::thread_stop_exception_t&) {
     return {"stopped", ""};
   } catch (const std::bad_alloc&) {
-    return {"out of memory", ""};
+    return {ShortageWords(ENOMEM), ""};
   } catch (const std::exception& e) {
     return {e.what(), ""};
   } catch (...) {

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "app/unit_record.h"
+#include "runtime/error/exception.h"
 
 // Who answered (or did not) when the call failed; it decides the words.
 enum class Peer { kUnit, kRepository };
@@ -41,6 +42,24 @@ struct SReason {
   // "plain [technical]", or plain alone.
   std::string Text() const;
 };
+
+// A unit's reply refused for its size, with what its log would have been:
+// "the unit's log of about 4.6 GiB is larger than one reply may carry
+// (4 GiB)" (without the size when there is no estimate), the ORB's text for
+// support.
+class CReplyTooLarge : public qo::exception_t {
+ public:
+  // `log_bytes`: the log's estimated size on the wire, 0 when unknown.
+  CReplyTooLarge(uint64_t log_bytes, const qo::corba::exception_t& refusal);
+  const std::string& technical() const { return technical_; }
+
+ private:
+  std::string technical_;
+};
+
+// Whether `e` is a reply the ORB refused for its size (MARSHAL, message
+// size beyond the limit, on either side).
+bool IsReplyTooLarge(const qo::corba::exception_t& e);
 
 // Describes the exception being handled. Call only inside a catch block.
 SReason DescribeCurrentException(const SReasonContext& context);

@@ -111,14 +111,17 @@ CArchiveFeed::CArchiveFeed(const COutputFolder& folder,
                            const std::string& archive, size_t units,
                            CZipCompressionPool& pool)
     : folder_(folder), pool_(pool), target_(folder, archive) {
+  // Failures name the archive the user knows, not its temporary, which is
+  // gone by the time they are read.
+  const std::string shown = folder.PathOf(archive);
   struct stat st;
   if (fstat(target_.fd(), &st) != 0) {
-    throw qo::pos::exception_t("cannot look at " + target_.temp_path());
+    throw qo::pos::exception_t("cannot write " + shown);
   }
   // As CZipArchive records a file's mode: type and permission bits.
   file_attributes_ = st.st_mode & 0xF1FF;
   plain_lock_t lock(mu_);
-  archive_.OpenDescriptor(target_.fd(), target_.temp_path());
+  archive_.OpenDescriptor(target_.fd(), shown);
   slots_.reserve(units);
   for (size_t i = 0; i < units; ++i) {
     slots_.push_back(std::make_unique<Slot>(*this, i));
@@ -210,7 +213,8 @@ void CArchiveFeed::Keep(Slot& slot, std::vector<unsigned char> bytes) {
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         if (n == 0) errno = ENOSPC;
-        throw qo::pos::exception_t("cannot write " + scratch.path());
+        throw qo::pos::exception_t("cannot keep the entries waiting for " +
+                                   folder_.PathOf(target_.final_name()));
       }
       p += n;
       left -= static_cast<size_t>(n);
@@ -239,7 +243,8 @@ void CArchiveFeed::WritePieces(Slot& slot) {
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
           if (n == 0) errno = EIO;
-          throw qo::pos::exception_t("cannot read " + scratch_->path());
+          throw qo::pos::exception_t("cannot read the entries waiting for " +
+                                     folder_.PathOf(target_.final_name()));
         }
         archive_.WriteCompressed(buffer.data(), static_cast<size_t>(n));
         done += static_cast<uint64_t>(n);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <exception>
@@ -15,6 +16,7 @@
 #include "app/output/since_state.h"
 #include "app/progress.h"
 #include "app/reasons.h"
+#include "app/resources.h"
 #include "app/temp_file.h"
 #include "app/text_escape.h"
 #include "runtime/error/exception.h"
@@ -38,6 +40,30 @@ struct stat Stat(int fd, const std::string& path) {
 // What an archive entry keeps of a file's mode: its type and permission
 // bits.
 constexpr uint32_t kEntryModeBits = 0xF1FF;
+
+// What an entry takes in a reply besides its two texts: the texts'
+// lengths and closing NULs, severity, code, seven time fields, the index
+// and some alignment.
+constexpr uint64_t kEntryWireBytes = 53;
+constexpr uint32_t kSampleEntries = 1000;
+
+// The size in a reply of a unit's log of `count` entries, estimated from
+// its newest entries; 0 when they cannot be had.
+uint64_t EstimateLogBytes(qo::log::manager_if_t& manager, uint32_t count) {
+  qo::log::log_entry_list_t sample;
+  try {
+    manager.get_last(std::min(count, kSampleEntries), sample);
+  } catch (const std::exception&) {
+    return 0;
+  }
+  if (sample.empty()) return 0;
+  uint64_t bytes = 0;
+  for (const qo::log::log_entry_t& entry : sample) {
+    bytes += kEntryWireBytes + entry.s_who.size() + entry.s_what.size();
+  }
+  return static_cast<uint64_t>(static_cast<double>(bytes) / sample.size() *
+                               count);
+}
 
 }  // namespace
 
@@ -86,10 +112,8 @@ UnitOutcome CUnitFetch::Run(const SKRTRecord& unit, const std::string& file,
           new CTempFile(folder, file, CTempFile::Purpose::kLogFile));
     } catch (const std::exception& e) {
       out_.Line(index, "Failed to open log file for KRT " + unit.name);
-      out_.Reason(index,
-                  UnitFailureLine(unit, "open",
-                                  {EscapeControlCharacters(e.what()), ""}));
-      outcome.reason = e.what();
+      outcome.reason = EscapeControlCharacters(FailureWords(e));
+      out_.Reason(index, UnitFailureLine(unit, "open", {outcome.reason, ""}));
       outcome.seconds = SecondsSince(start);
       if (feed_ != nullptr) feed_->Skip(index);
       return outcome;
@@ -108,7 +132,13 @@ UnitOutcome CUnitFetch::Run(const SKRTRecord& unit, const std::string& file,
       shown->Expect(outcome.asked.count);
       CProgress::CCountingSink counted(*writer, *shown);
       operation = "get_last";
-      manager->stream_last(outcome.asked.count, counted);
+      try {
+        manager->stream_last(outcome.asked.count, counted);
+      } catch (const qo::corba::exception_t& e) {
+        if (!IsReplyTooLarge(e)) throw;
+        throw CReplyTooLarge(EstimateLogBytes(*manager, outcome.asked.count),
+                             e);
+      }
     }
     manager.reset();
     file_failed = true;  // from here on, failures are the file's
@@ -140,7 +170,7 @@ UnitOutcome CUnitFetch::Run(const SKRTRecord& unit, const std::string& file,
     outcome.status = UnitStatus::kFailed;
     outcome.file.clear();
     if (file_failed || (writer && writer->failed())) {
-      outcome.reason = EscapeControlCharacters(e.what());
+      outcome.reason = EscapeControlCharacters(FailureWords(e));
       out_.Line(index, "Failed to write log file for KRT " + unit.name);
       out_.Reason(index, UnitFailureLine(unit, "write", {outcome.reason, ""}));
     } else {

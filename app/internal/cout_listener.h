@@ -4,10 +4,10 @@
 #ifndef KRTLOGS_APP_INTERNAL_COUT_LISTENER_H_
 #define KRTLOGS_APP_INTERNAL_COUT_LISTENER_H_
 
-#include <iostream>
 #include <string>
 
 #include "app/listener.h"
+#include "app/stdout_lines.h"
 
 class CCoutListener : public CListener {
  public:
@@ -15,7 +15,7 @@ class CCoutListener : public CListener {
     // Up to the first NUL, as the text would print from a C string. Text
     // from the repository or a unit inside a message is escaped where the
     // message is made (app/text_escape.h).
-    std::cout << message.c_str() << std::endl;
+    PrintLine(message.c_str());
   }
   virtual ~CCoutListener() = default;
 };

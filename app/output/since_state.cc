@@ -1,83 +1,90 @@
 #include "app/output/since_state.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <set>
 
+#include "app/folder.h"
 #include "app/output/file_io.h"
 #include "app/output/json_text.h"
 #include "app/output/manifest.h"
+#include "app/output/state_parser.h"
 #include "app/temp_file.h"
 #include "runtime/error/exception.h"
 
 namespace {
 
-using Json = nlohmann::ordered_json;
+using Json = nlohmann::json;
 
 constexpr int kStateVersion = 1;
 constexpr int kIndent = 2;
 constexpr size_t kReadChunk = 64 * 1024;
 
-// Reads the whole file; false with errno set when it cannot be read.
-bool ReadWholeFile(const std::string& path, std::string& text) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char buffer[kReadChunk];
-  for (;;) {
-    ssize_t n = read(fd, buffer, sizeof(buffer));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      int error = errno;
-      close(fd);
-      errno = error;
-      return n == 0;
+// Reads the state file of `folder` into `text`: true when there is a file
+// to parse; false when there is none, or with the reason in `problem` when
+// what has the name is not to be read.
+bool ReadStateFile(const COutputFolder& folder, std::string& text,
+                   std::string& problem) {
+  const std::string path = folder.PathOf(kStateFileName);
+  const std::string too_large =
+      path + " is larger than the " +
+      std::to_string(CSinceState::kMaxFileBytes >> 20) +
+      " MiB a state file may hold";
+  // Looked at before it is opened: a FIFO or a device is never opened.
+  struct stat st;
+  if (fstatat(folder.fd(), kStateFileName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT) {
+      problem = "cannot read " + path + ": " + qo::pos::last_error_text();
     }
-    text.append(buffer, static_cast<size_t>(n));
+    return false;
   }
-}
-
-bool ReadIndex(const Json& unit, const char* name, uint32_t& out) {
-  auto it = unit.find(name);
-  if (it == unit.end() || !it->is_number_unsigned()) return false;
-  uint64_t value = it->get<uint64_t>();
-  if (value > std::numeric_limits<uint32_t>::max()) return false;
-  out = static_cast<uint32_t>(value);
-  return true;
-}
-
-// Fills `units` from the file's text; the reason it is not a state file
-// otherwise.
-std::string ParseState(const std::string& text,
-                       std::map<std::string, SinceRecord>& units) {
-  Json state = Json::parse(text, nullptr, /*allow_exceptions=*/false);
-  if (state.is_discarded()) return "not valid JSON";
-  if (!state.is_object()) return "not a JSON object";
-  auto version = state.find("version");
-  if (version == state.end() || !version->is_number_integer() ||
-      version->get<int64_t>() != kStateVersion) {
-    return "no \"version\": " + std::to_string(kStateVersion);
+  if (S_ISLNK(st.st_mode)) {
+    problem = path + " is a symbolic link";
+    return false;
   }
-  auto list = state.find("units");
-  if (list == state.end() || !list->is_object()) return "no \"units\" object";
-  for (auto it = list->begin(); it != list->end(); ++it) {
-    const Json& unit = it.value();
-    SinceRecord record;
-    if (!unit.is_object() ||
-        !ReadIndex(unit, "last_index", record.last_index) ||
-        !ReadIndex(unit, "log_first", record.log_first)) {
-      units.clear();
-      return "bad record for \"" + it.key() + "\"";
+  if (!S_ISREG(st.st_mode)) {
+    problem = path + " is not a regular file";
+    return false;
+  }
+  if (static_cast<uint64_t>(st.st_size) > CSinceState::kMaxFileBytes) {
+    problem = too_large;
+    return false;
+  }
+  const int fd = openat(folder.fd(), kStateFileName,
+                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    problem = "cannot read " + path + ": " + qo::pos::last_error_text();
+    return false;
+  }
+  // Whatever took the name since it was looked at, only a regular file is
+  // read, and a file that grows is not read past the limit.
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    problem = path + " is not a regular file";
+  } else {
+    text.reserve(static_cast<size_t>(st.st_size));
+    char buffer[kReadChunk];
+    for (;;) {
+      const ssize_t n = read(fd, buffer, sizeof(buffer));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        problem = "cannot read " + path + ": " + qo::pos::last_error_text();
+        break;
+      }
+      if (n == 0) break;
+      text.append(buffer, static_cast<size_t>(n));
+      if (text.size() > CSinceState::kMaxFileBytes) {
+        problem = too_large;
+        break;
+      }
     }
-    auto collected = unit.find("collected");
-    if (collected != unit.end() && collected->is_string()) {
-      record.collected = collected->get<std::string>();
-    }
-    units[it.key()] = record;
   }
-  return std::string();
+  close(fd);
+  return problem.empty();
 }
 
 }  // namespace
@@ -97,19 +104,14 @@ FetchPlan PlanFetch(const SinceRecord* previous, uint32_t first,
   return plan;
 }
 
-CSinceState CSinceState::Load(const std::string& path) {
+CSinceState CSinceState::Load(const COutputFolder& folder) {
   CSinceState state;
   std::string text;
-  if (!ReadWholeFile(path, text)) {
-    if (errno != ENOENT) {
-      std::string why = qo::pos::last_error_text();
-      state.problem_ = "cannot read " + path + ": " + why;
-    }
-    return state;
-  }
-  std::string reason = ParseState(text, state.units_);
+  if (!ReadStateFile(folder, text, state.problem_)) return state;
+  std::string reason = ParseStateText(text, state.units_);
   if (!reason.empty()) {
-    state.problem_ = path + " is not a state file (" + reason + ")";
+    state.problem_ =
+        folder.PathOf(kStateFileName) + " is not a state file (" + reason + ")";
   }
   return state;
 }
@@ -133,19 +135,34 @@ void CSinceState::Update(const std::vector<UnitOutcome>& units,
 }
 
 std::string CSinceState::ToJson() const {
-  Json list = Json::object();
+  // Written out record by record, laid out as a two-space indented dump
+  // would lay it out, without building a document of every unit first.
+  std::string text = "{\n  \"version\": " + std::to_string(kStateVersion) +
+                     ",\n  \"units\": {";
+  // Two keys that read the same once made valid UTF-8 keep the valid one.
+  std::set<std::string> mended;
+  const char* separator = "\n";
   for (const auto& [key, record] : units_) {
-    list[ToValidUtf8(key)] = {{"last_index", record.last_index},
-                              {"log_first", record.log_first},
-                              {"collected", ToValidUtf8(record.collected)}};
+    std::string name = ToValidUtf8(key);
+    if (name != key &&
+        (units_.count(name) != 0 || !mended.insert(name).second)) {
+      continue;
+    }
+    text += separator;
+    separator = ",\n";
+    text += "    " + Json(name).dump() +
+            ": {\n      \"last_index\": " + std::to_string(record.last_index) +
+            ",\n      \"log_first\": " + std::to_string(record.log_first) +
+            ",\n      \"collected\": " +
+            Json(ToValidUtf8(record.collected)).dump() + "\n    }";
   }
-  Json state = {{"version", kStateVersion}, {"units", std::move(list)}};
-  return state.dump(kIndent) + "\n";
+  text += units_.empty() ? "}\n}\n" : "\n  }\n}\n";
+  return text;
 }
 
 void CSinceState::Save(const COutputFolder& folder) const {
   CTempFile file(folder, kStateFileName, CTempFile::Purpose::kOther);
   const std::string text = ToJson();
-  WriteAll(file.fd(), text.data(), text.size(), file.path());
+  WriteAll(file.fd(), text.data(), text.size(), folder.PathOf(kStateFileName));
   file.Commit(CTempFile::Durability::kSynced);
 }

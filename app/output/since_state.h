@@ -41,12 +41,19 @@ FetchPlan PlanFetch(const SinceRecord* previous, uint32_t first, uint32_t last);
 
 class CSinceState {
  public:
-  // Reads the state file at `path`. A missing file is an empty state. A
-  // file that cannot be read or is not a state file gives an empty state
-  // as well, so that every unit's whole log is collected and nothing is
-  // lost; problem() then says what was wrong, for the caller to report.
-  // Such a file is replaced by the next Save.
-  static CSinceState Load(const std::string& path);
+  // The largest state file read, some 2,000,000 units' worth.
+  static constexpr uint64_t kMaxFileBytes = 256 * 1024 * 1024;
+
+  // Reads the state file of `folder`, through the folder's descriptor. A
+  // missing file is an empty state. Anything else that is not a state file
+  // gives an empty state as well, so that every unit's whole log is
+  // collected and nothing is lost, and problem() says what was wrong, for
+  // the caller to report: a symbolic link (never followed), something other
+  // than a regular file (a FIFO or a device is never read, nor opened when
+  // it can be told beforehand), a file over kMaxFileBytes, one that cannot
+  // be read, or one that does not hold a state. Such a file is replaced by
+  // the next Save. Reading takes time in n log n of the units.
+  static CSinceState Load(const COutputFolder& folder);
 
   // Empty when the file was read or was missing.
   const std::string& problem() const { return problem_; }

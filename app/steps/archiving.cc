@@ -14,6 +14,7 @@
 #include "app/folder.h"
 #include "app/output/manifest.h"
 #include "app/progress.h"
+#include "app/resources.h"
 #include "app/text_escape.h"
 #include "runtime/error/exception.h"
 #include "zip/zip_archive.h"
@@ -98,7 +99,7 @@ bool CArchiving::Run(SFetchedLogs& fetched, const std::string& archive) {
     backup = feed.target().Commit(some_failed || files.empty());
   } catch (const std::exception& e) {
     Report("Caught exception trying to zip up files");
-    Diagnose(shown, e.what());
+    Diagnose(shown, FailureWords(e));
     fetched.feed.reset();
     return false;
   }

@@ -11,6 +11,8 @@
 #include "app/fetch/unit_runner.h"
 #include "app/output/log_writer.h"
 #include "app/progress.h"
+#include "app/resources.h"
+#include "runtime/error/exception.h"
 #include "runtime/pos/ip_address.h"
 #include "zip/zip_compression_pool.h"
 
@@ -48,7 +50,15 @@ std::unique_ptr<SFetchedLogs> CFetching::Run(const UnitList& units) {
           ? settings_.compression_workers
           : static_cast<int>(std::thread::hardware_concurrency());
   try {
-    fetched->pool = std::make_unique<CZipCompressionPool>(workers);
+    try {
+      fetched->pool = std::make_unique<CZipCompressionPool>(workers);
+    } catch (const CZipException& e) {
+      const std::string shortage =
+          ShortageWords(e.m_iCause, /*starting_thread=*/true);
+      if (shortage.empty()) throw;
+      throw qo::exception_t("cannot start the compression's threads: " +
+                            shortage);
+    }
     fetched->feed = std::make_unique<CArchiveFeed>(
         *settings_.folder, settings_.archive, indexed.size(), *fetched->pool);
   } catch (...) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "runtime/corba/char_codes.h"
+#include "runtime/corba/giop_limits.h"
 
 namespace qo::corba {
 
@@ -27,10 +28,6 @@ constexpr size_t kMaxEndpointLength = 256;
 // Connections a client may hold open to one server, one call each. Far above
 // any number of concurrent calls this system makes to a single peer.
 constexpr unsigned kMaxConnectionsPerServer = 1024;
-// Largest GIOP message sent or accepted. omniORB's default of 2 MiB would
-// refuse a unit's log of more than some 20,000 entries; a million entries
-// of about 100 bytes take some 160 MB on the wire.
-constexpr unsigned kMaxMessageBytes = 1u << 30;
 
 // Turns a host name into dotted-decimal IPv4 text; throws qo::exception_t
 // when the name cannot be resolved.

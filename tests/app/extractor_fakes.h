@@ -94,8 +94,11 @@ struct FakeUnit {
   qo::log::log_entry_list_t entries;  // what get_last answers
   bool fail_range = false;
   bool fail_get_last = false;
-  // A streamed get_last fails after this many entries reached the sink.
+  // A streamed get_last fails after this many entries reached the sink, or
+  // is refused as a reply too large for the wire (a plain get_last, as a
+  // small sample, is not).
   size_t fail_after = SIZE_MAX;
+  bool too_large = false;
   bool fail_clear = false;
   int get_last_calls = 0;
   uint32_t asked = 0;
@@ -122,6 +125,14 @@ class FakeManager : public qo::log::manager_if_t {
     out = unit_->entries;
   }
   void stream_last(uint32_t count, qo::log::entry_sink_t& sink) override {
+    if (unit_->too_large) {
+      qo::corba::system_exception_info_t info;
+      info.name = "MARSHAL";
+      info.minor = 0x41540045;
+      info.minor_name = "MARSHAL_MessageSizeExceedLimit";
+      info.completed = qo::corba::completion_t::yes;
+      throw qo::corba::exception_t(info.text(), info);
+    }
     if (unit_->fail_after == SIZE_MAX) {
       manager_if_t::stream_last(count, sink);
       return;

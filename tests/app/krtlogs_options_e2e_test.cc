@@ -215,6 +215,14 @@ TEST_F(OptionsE2eTest, ListShowsRangesAndTouchesNothing) {
     EXPECT_NE(std::string::npos, r.err.find("KRT3")) << r.err;
     EXPECT_EQ(Strings(), Files(work_.path()));
   }
+  // A listing is the run's product: one lost to a full device fails it.
+  ProcessResult full = Krtlogs({"-s", "10.1.2.1", "-list"}, "",
+                               {"sh", "-c", "exec \"$@\" >/dev/full", "sh"});
+  EXPECT_EQ(1, full.status);
+  EXPECT_EQ(
+      "krtlogs: cannot write the listing to standard output: No space left "
+      "on device\n",
+      full.err);
   // -list -clear cleared nothing: the log is still whole.
   ProcessResult r = Krtlogs({"-s", "10.1.2.1"});
   EXPECT_EQ(0, r.status) << r.err;

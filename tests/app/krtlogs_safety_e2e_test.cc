@@ -183,21 +183,16 @@ TEST_F(E2eTest, AnOlderArchiveTheUserCannotWriteIsNotReplaced) {
   WriteFile(folder + "/KRTLogs.zip", "root's archive");
   ASSERT_EQ(0, chmod((folder + "/KRTLogs.zip").c_str(), 0644));
 
+  // Refused before any unit is asked, as -noclobber refuses.
   ProcessResult r = Krtlogs({"-n", "2"}, folder, kAsNobody);
-  EXPECT_EQ(Strings({"Getting logs from KRT1", "Getting logs from KRT2",
-                     "Caught exception trying to zip up files", "done"}),
-            Tail(r.out, 4))
-      << r.out << r.err;
+  EXPECT_EQ("", r.out);
   EXPECT_EQ(1, r.status);
-  EXPECT_NE(std::string::npos,
-            r.err.find("the older archive KRTLogs.zip cannot be replaced by "
-                       "this user"))
-      << r.err;
+  EXPECT_EQ(
+      "krtlogs: the older archive KRTLogs.zip cannot be replaced by this "
+      "user: Permission denied\n",
+      r.err);
   EXPECT_EQ("root's archive", ReadFile(folder + "/KRTLogs.zip"));
-  EXPECT_EQ(Strings({"KRT1_log.txt", "KRT2_log.txt", "KRTLogs.zip"}),
-            Files(folder));
-  EXPECT_EQ(ExpectedLog("10.1.2.1", 10), ReadFile(folder + "/KRT1_log.txt"));
-  EXPECT_EQ(ExpectedLog("10.1.2.2", 10), ReadFile(folder + "/KRT2_log.txt"));
+  EXPECT_EQ(Strings({"KRTLogs.zip"}), Files(folder));
 }
 
 }  // namespace

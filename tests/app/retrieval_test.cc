@@ -194,6 +194,23 @@ TEST_F(RetrievalTest, AWriteErrorRemovesTheIncompleteFile) {
   EXPECT_EQ(".krtlogs.lock", left[1]);
 }
 
+TEST_F(RetrievalTest, AReplyTooLargeForTheWireNamesTheLogsSize) {
+  // The sample's entry takes 155 bytes in a reply: the log is some 4.6 GiB.
+  FakeUnit& unit = AddUnit("10.1.2.5", 0, 31870000);
+  unit.entries = {Entry(1, 1, "diskd", std::string(97, 'x'))};
+  unit.too_large = true;
+  Discover(1);
+  EXPECT_FALSE(extractor_.GetLogs());
+  EXPECT_EQ(Lines({"Getting logs from KRT5", "Failed to get logs from KRT5"}),
+            listener_.lines);
+  EXPECT_EQ(
+      "krtlogs: KRT5 (10.1.2.5): get_last: the unit's log of about 4.6 GiB is "
+      "larger than one reply may carry (4 GiB) [MARSHAL "
+      "(MARSHAL_MessageSizeExceedLimit, completed = YES)]\n",
+      diagnostics_.str());
+  EXPECT_FALSE(FileExists("KRT5_log.txt"));
+}
+
 TEST_F(RetrievalTest, ALinkAtTheFileNameIsReplacedNotFollowed) {
   AddUnit("10.1.2.5", 0, 1).entries = {Entry(1, 1, "x", "y")};
   AddUnit("10.1.2.6", 0, 1).entries = {Entry(2, 1, "x", "y")};

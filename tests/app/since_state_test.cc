@@ -3,11 +3,14 @@
 #include "app/output/since_state.h"
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -94,16 +97,16 @@ class SinceStateTest : public ::testing::Test {
   // A state holding "kept" (not in the run) and "stays" (fails, empties or
   // comes back with a gap) at 41, and whatever the run records.
   CSinceState SavedAndLoaded(const std::vector<UnitOutcome>& run) {
-    CSinceState before = CSinceState::Load(StatePath());
+    CSinceState before = CSinceState::Load(Folder());
     before.Update(
         {Collected("kept", UnitStatus::kOk, {false, 10, 32}, 10, 32),
          Collected("stays", UnitStatus::kOk, {false, 10, 32}, 10, 32)},
         now_);
     before.Save(Folder());
-    CSinceState state = CSinceState::Load(StatePath());
+    CSinceState state = CSinceState::Load(Folder());
     state.Update(run, now_ + std::chrono::hours(1));
     state.Save(Folder());
-    return CSinceState::Load(StatePath());
+    return CSinceState::Load(Folder());
   }
 
   TempDir dir_;
@@ -154,14 +157,14 @@ TEST_F(SinceStateTest, OnlyUnitsThatGotEverythingAskedForMoveOn) {
 }
 
 TEST_F(SinceStateTest, MissingIsEmptyAndUnreadableOrMalformedIsEmptyAndSaid) {
-  CSinceState missing = CSinceState::Load(StatePath());
+  CSinceState missing = CSinceState::Load(Folder());
   EXPECT_EQ("", missing.problem());
   EXPECT_EQ(0u, missing.size());
 
   const std::string good =
       R"({"version":1,"units":{"a":{"last_index":5,"log_first":0}}})";
   WriteFile(StatePath(), good);
-  CSinceState read = CSinceState::Load(StatePath());
+  CSinceState read = CSinceState::Load(Folder());
   EXPECT_EQ("", read.problem());
   ASSERT_NE(nullptr, read.Find("a"));
   EXPECT_EQ(5u, read.Find("a")->last_index);
@@ -186,28 +189,74 @@ TEST_F(SinceStateTest, MissingIsEmptyAndUnreadableOrMalformedIsEmptyAndSaid) {
   };
   for (const std::string& text : malformed) {
     WriteFile(StatePath(), text);
-    CSinceState state = CSinceState::Load(StatePath());
+    CSinceState state = CSinceState::Load(Folder());
     EXPECT_EQ(0u, state.size()) << text;
     EXPECT_NE(std::string::npos, state.problem().find(StatePath()))
         << text << ": " << state.problem();
   }
 
   // The next save replaces a malformed file with a good one.
-  CSinceState state = CSinceState::Load(StatePath());
+  CSinceState state = CSinceState::Load(Folder());
   state.Update({Collected("a", UnitStatus::kOk, {false, 10, 5}, 10, 5)}, now_);
   state.Save(Folder());
-  EXPECT_EQ("", CSinceState::Load(StatePath()).problem());
+  EXPECT_EQ("", CSinceState::Load(Folder()).problem());
 
-  unlink(StatePath().c_str());
-  ASSERT_EQ(0, mkdir(StatePath().c_str(), 0755));
-  CSinceState unreadable = CSinceState::Load(StatePath());
-  EXPECT_EQ(0u, unreadable.size());
-  EXPECT_NE(std::string::npos, unreadable.problem().find("cannot read"))
-      << unreadable.problem();
+  // Whatever else has the name is never followed, read past the limit, nor
+  // (a FIFO, a device) opened: whole logs then, and a warning.
+  WriteFile(dir_.File("elsewhere"), good);
+  const struct {
+    const char* what;
+    std::function<int()> make;
+    const char* said;
+  } kinds[] = {
+      {"FIFO", [&] { return mkfifo(StatePath().c_str(), 0644); },
+       "is not a regular file"},
+      {"device",
+       [&] {
+         return mknod(StatePath().c_str(), S_IFCHR | 0644, makedev(1, 5));
+       },
+       "is not a regular file"},
+      {"link", [&] { return symlink("elsewhere", StatePath().c_str()); },
+       "is a symbolic link"},
+      {"folder", [&] { return mkdir(StatePath().c_str(), 0755); },
+       "is not a regular file"},
+      {"oversized",
+       [&] {
+         WriteFile(StatePath(), good);
+         return truncate(StatePath().c_str(), CSinceState::kMaxFileBytes + 1);
+       },
+       "is larger than the 256 MiB a state file may hold"},
+  };
+  for (const auto& kind : kinds) {
+    unlink(StatePath().c_str());
+    rmdir(StatePath().c_str());
+    if (kind.make() != 0) {
+      ADD_FAILURE() << kind.what << ": " << strerror(errno);
+      continue;
+    }
+    CSinceState refused = CSinceState::Load(Folder());
+    EXPECT_EQ(0u, refused.size()) << kind.what;
+    EXPECT_EQ(StatePath() + " " + kind.said, refused.problem()) << kind.what;
+  }
+  rmdir(StatePath().c_str());
+
+  // A large state is read whole.
+  std::string many = R"({"version":1,"units":{)";
+  for (int i = 0; i < 100000; ++i) {
+    many += (i ? ",\"" : "\"") + std::to_string(i) +
+            R"(/log_man_v1":{"last_index":)" + std::to_string(i) +
+            R"(,"log_first":0})";
+  }
+  WriteFile(StatePath(), many + "}}");
+  CSinceState large = CSinceState::Load(Folder());
+  EXPECT_EQ("", large.problem());
+  EXPECT_EQ(100000u, large.size());
+  ASSERT_NE(nullptr, large.Find("99999/log_man_v1"));
+  EXPECT_EQ(99999u, large.Find("99999/log_man_v1")->last_index);
 }
 
 TEST_F(SinceStateTest, SaveReplacesTheFileWholeAndLeavesNothingBeside) {
-  CSinceState state = CSinceState::Load(StatePath());
+  CSinceState state = CSinceState::Load(Folder());
   state.Update({Collected("10.1.2.33/log_man_v1", UnitStatus::kOk,
                           {false, 10, 90}, 10, 90)},
                now_);
@@ -226,7 +275,7 @@ TEST_F(SinceStateTest, SaveReplacesTheFileWholeAndLeavesNothingBeside) {
 }
 
 TEST_F(SinceStateTest, AFailedSaveLeavesTheOldFileAndNoTemporary) {
-  CSinceState state = CSinceState::Load(StatePath());
+  CSinceState state = CSinceState::Load(Folder());
   state.Update({Collected("a", UnitStatus::kOk, {false, 10, 5}, 10, 5)}, now_);
 
   // The name cannot be taken over: a folder is in the way.

@@ -25,7 +25,7 @@ const args_t kClient = {"-ORBoneCallPerConnection",
                         "-ORBmaxGIOPConnectionPerServer",
                         "1024",
                         "-ORBgiopMaxMsgSize",
-                        "1073741824",
+                        "4294967295",
                         "-ORBnativeCharCodeSet",
                         "ISO-8859-1"};
 

@@ -1,0 +1,31 @@
+#include "app/stdout_lines.h"
+
+#include <cerrno>
+#include <iostream>
+
+#include "runtime/error/exception.h"
+#include "runtime/pproc/plain_mutex.h"
+
+namespace {
+
+qo::pproc::plain_mutex_t failure_mu;
+std::string failure GUARDED_BY(failure_mu);
+
+}  // namespace
+
+void PrintLine(const std::string& line) {
+  errno = 0;
+  std::cout << line << '\n';
+  std::cout.flush();
+  if (std::cout) return;
+  const std::string why =
+      errno != 0 ? qo::pos::last_error_text() : std::string("write error");
+  std::cout.clear();
+  qo::pproc::plain_lock_t lock(failure_mu);
+  if (failure.empty()) failure = why;
+}
+
+std::string StdoutFailure() {
+  qo::pproc::plain_lock_t lock(failure_mu);
+  return failure;
+}
