@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <iostream>
@@ -171,14 +172,8 @@ int RunWithOrb(const RunOptions& options, bool progress, SFetchPlan& plan,
   CCoutListener listener;
   CKRTLogExtractor extractor(&listener);
   const CCallLimits limits(options.timeout_seconds);
-  // The units read at once stay within the descriptors the limit leaves,
-  // so that a unit is not lost to the host's limit.
+  // The options as the steps read them; -j may be lowered below.
   RunOptions run_options = options;
-  if (!options.clear) {
-    std::string warning;
-    run_options.jobs = JobsWithinDescriptorLimit(options.jobs, warning);
-    if (!warning.empty()) Warn(warning);
-  }
   CKRTLogExtractor::SFetchSettings settings;
   settings.options = &run_options;
   settings.limits = &limits;
@@ -193,6 +188,15 @@ int RunWithOrb(const RunOptions& options, bool progress, SFetchPlan& plan,
   const bool found = Discover(extractor, options, partial);
   summary.found = extractor.units().size();
   if (!found) return kExitDiscoveryFailed;
+  // The units read at once stay within the descriptors the limit leaves,
+  // so that no unit is lost to the host's limit.
+  const int jobs = static_cast<int>(std::min<size_t>(
+      static_cast<size_t>(options.jobs), std::max<size_t>(summary.found, 1)));
+  if (!options.clear && jobs > 1) {
+    std::string warning;
+    run_options.jobs = JobsWithinDescriptorLimit(jobs, warning);
+    if (!warning.empty()) Warn(warning);
+  }
 
   bool succeeded;
   if (options.list) {

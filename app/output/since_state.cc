@@ -22,7 +22,6 @@ namespace {
 using Json = nlohmann::json;
 
 constexpr int kStateVersion = 1;
-constexpr int kIndent = 2;
 constexpr size_t kReadChunk = 64 * 1024;
 
 // Reads the state file of `folder` into `text`: true when there is a file

@@ -12,7 +12,9 @@
 // Latin-1 or nothing), and sends program text as it is. Nothing is converted
 // or checked. It is meant for processes that only call: a server would label
 // its bytes with whatever code set a client negotiated, so an ORB started
-// this way refuses to publish servants (orb_t::servant_add).
+// this way refuses to publish servants (orb_t::servant_add). Such a process
+// calls many peers one after another, so its ORB also closes an outgoing
+// connection once it has been idle for two seconds (orb_arguments.h).
 //
 // Both register themselves under the code set id of ISO-8859-1, so
 // references a process publishes look the same either way.

@@ -120,6 +120,11 @@ std::vector<std::string> orb_arguments(const std::string& endpoint, bool debug,
        std::to_string(kMaxMessageBytes)});
   args.insert(args.end(),
               {"-ORBnativeCharCodeSet", native_char_code_set(codes)});
+  if (codes == char_codes_t::as_sent) {
+    args.insert(args.end(),
+                {"-ORBscanGranularity", std::to_string(kScanSeconds),
+                 "-ORBoutConScanPeriod", std::to_string(kIdleOutgoingSeconds)});
+  }
   if (threads > 0) {
     args.insert(args.end(),
                 {"-ORBthreadPerConnectionPolicy", "0",

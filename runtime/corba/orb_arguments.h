@@ -21,13 +21,25 @@
 namespace qo::corba {
 
 // ORB_init is given at most this many argument slots.
-constexpr size_t kMaxOrbArguments = 24;
+constexpr size_t kMaxOrbArguments = 32;
 // Longest endpoint text accepted; longer ones fail with "endpoint string too
 // long".
 constexpr size_t kMaxEndpointLength = 256;
 // Connections a client may hold open to one server, one call each. Far above
 // any number of concurrent calls this system makes to a single peer.
 constexpr unsigned kMaxConnectionsPerServer = 1024;
+
+// For a process that only calls (char_codes_t::as_sent): how often its ORB
+// looks for idle connections, and how long an outgoing one may stay idle
+// before it is closed. Releasing the last reference to a peer does not
+// close a connection; without this, a collector that reads thousands of
+// units, each at an address of its own, would hold a descriptor per unit
+// for omniORB's two minutes. More than one scan, so that a connection is
+// never a candidate the moment it is opened. (Not for processes that
+// publish: a repository pump notices a restarted repository by the failure
+// of a connection kept open between its pings.)
+constexpr unsigned kScanSeconds = 1;
+constexpr unsigned kIdleOutgoingSeconds = 2;
 
 // Turns a host name into dotted-decimal IPv4 text; throws qo::exception_t
 // when the name cannot be resolved.

@@ -95,6 +95,9 @@ TEST(OrbArgumentsTest, TheNativeCodeSetIsAlwaysNamed) {
   // or in omniORB's configuration file can change how strings are read.
   args_t as_sent = kClient;
   as_sent.back() = "QO-AS-SENT";
+  // A process that only calls closes its idle connections.
+  as_sent.insert(as_sent.end(),
+                 {"-ORBscanGranularity", "1", "-ORBoutConScanPeriod", "2"});
   const args_t endpoint = {"-ORBendPoint", "giop:tcp:10.1.2.5:"};
   const args_t quiet = {"-ORBtraceLevel", "0"};
   const args_t per_connection = {"-ORBthreadPerConnectionPolicy", "1"};
@@ -105,7 +108,8 @@ TEST(OrbArgumentsTest, TheNativeCodeSetIsAlwaysNamed) {
 }
 
 TEST(OrbArgumentsTest, NeverMoreThanTheSlotsAvailable) {
-  args_t longest = Build("iiop://some.name:1", true, 99);
+  args_t longest =
+      Build("iiop://some.name:1", true, 99, nullptr, char_codes_t::as_sent);
   EXPECT_LT(longest.size(), kMaxOrbArguments);
   EXPECT_NE(std::string::npos, longest[0].find("-ORB"));  // no program name
 }
