@@ -21,7 +21,11 @@
 # installed under include/qo/ with their path from the project root, so
 # that "runtime/log/manager_if.h" is included the same way inside and
 # outside the tree. An exported library may depend only on exported
-# libraries declared before it and on imported targets.
+# libraries declared before it and on imported targets; its dependencies
+# are kept in the target properties QO_PUBLIC_DEPS and QO_PRIVATE_DEPS
+# for the pkg-config files and the Debian packages. The shared library
+# (lib<name>.so.<major> and its version) is installed as the component
+# <name>, everything else of it as the component dev.
 #
 #   qo_add_executable(name SOURCES file... [DEPS target...]
 #                     [INSTALL component])
@@ -50,9 +54,41 @@ set(QO_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/qo)
 set(QO_COMPONENT_TOOL krtlogs)
 set(QO_COMPONENT_TOOLS tools)
 set(QO_COMPONENT_DEV dev)
-set(QO_DEB_COMPONENTS ${QO_COMPONENT_TOOL} ${QO_COMPONENT_TOOLS}
-                      ${QO_COMPONENT_DEV})
-set(QO_DEB_PACKAGES krtlogs krtlogs-tools libqo-dev)
+
+# What each exported library does, in a line: its pkg-config description
+# and the synopsis of its Debian package.
+set(QO_SUMMARY_qo_error "error codes, exceptions and message formatting")
+set(QO_SUMMARY_qo_pproc "threads, mutexes and events")
+set(QO_SUMMARY_qo_pos "the host's own network addresses")
+set(QO_SUMMARY_qo_idl "stubs and skeletons of the KRT IDL")
+set(QO_SUMMARY_qo_corba "ORB wrapper with remote call translation")
+set(QO_SUMMARY_qo_log "log manager proxy and servant")
+set(QO_SUMMARY_qo_pm_core "Velto repository pump and remote link")
+set(QO_SUMMARY_qo_pm "Velto repository proxy and servant")
+set(QO_SUMMARY_qo_zip "zip archive writer")
+
+# The Debian package of an exported library's shared form, named after its
+# SONAME: libqo_pm_core.so.1 is in libqo-pm-core1.
+function(qo_runtime_package out library)
+  string(REPLACE _ - package lib${library}${PROJECT_VERSION_MAJOR})
+  set(${out} ${package} PARENT_SCOPE)
+endfunction()
+
+# The install components made into Debian packages and the packages' names,
+# in the same order: the tool's, the tools', the development files' and one
+# per exported library declared so far.
+function(qo_deb_packages components_out packages_out)
+  get_property(libraries GLOBAL PROPERTY QO_EXPORTED_LIBRARIES)
+  set(components ${QO_COMPONENT_TOOL} ${QO_COMPONENT_TOOLS}
+                 ${QO_COMPONENT_DEV} ${libraries})
+  set(packages krtlogs krtlogs-tools libqo-dev)
+  foreach(library IN LISTS libraries)
+    qo_runtime_package(package ${library})
+    list(APPEND packages ${package})
+  endforeach()
+  set(${components_out} ${components} PARENT_SCOPE)
+  set(${packages_out} ${packages} PARENT_SCOPE)
+endfunction()
 
 # Warnings and the project's include root for one of our targets.
 function(_qo_compile_setup target scope no_warnings)
@@ -89,6 +125,9 @@ function(qo_add_library name)
     message(FATAL_ERROR "qo_add_library(${name}): SOURCES missing or unknown "
                         "arguments: ${L_UNPARSED_ARGUMENTS}")
   endif()
+  if(L_EXPORT AND NOT DEFINED QO_SUMMARY_${name})
+    message(FATAL_ERROR "qo_add_library(${name}): no QO_SUMMARY_${name}")
+  endif()
 
   if(NOT L_EXPORT)
     add_library(${name} STATIC ${L_SOURCES})
@@ -117,7 +156,10 @@ function(qo_add_library name)
   add_library(${name} STATIC $<TARGET_OBJECTS:${objects}>)
   target_link_libraries(${name} PUBLIC ${L_PUBLIC_DEPS}
                                 PRIVATE ${L_PRIVATE_DEPS})
-  set_target_properties(${name} PROPERTIES EXPORT_NAME ${L_EXPORT}_static)
+  set_target_properties(${name} PROPERTIES
+      EXPORT_NAME ${L_EXPORT}_static
+      QO_PUBLIC_DEPS "${L_PUBLIC_DEPS}"
+      QO_PRIVATE_DEPS "${L_PRIVATE_DEPS}")
 
   add_library(${name}_shared SHARED $<TARGET_OBJECTS:${objects}>)
   target_link_libraries(${name}_shared PUBLIC ${shared_public}
@@ -142,7 +184,7 @@ function(qo_add_library name)
       ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
               COMPONENT ${QO_COMPONENT_DEV}
       LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-              COMPONENT ${QO_COMPONENT_DEV}
+              COMPONENT ${name}
               NAMELINK_COMPONENT ${QO_COMPONENT_DEV})
   # A folder's headers are installed once, whatever number of libraries
   # it holds.

@@ -1,15 +1,19 @@
 # What `cmake --install` puts beside the programs and libraries that the
 # targets install themselves: the documents, and what lets others find the
-# qo runtime (CMake package files and a pkg-config file).
+# qo runtime (CMake package files and pkg-config files).
 #
 # Components: krtlogs (the tool, its manual page, its completion and the
 # documents), tools (velto-repo and krt-sim with their manual pages), dev
-# (headers, libraries, CMake and pkg-config files, the IDL).
+# (headers, static libraries and the development links of the shared ones,
+# CMake and pkg-config files, the IDL) and one per runtime library, named
+# after it (qo_error, qo_zip...: the shared library).
 include(CMakePackageConfigHelpers)
 
 # Documents. The Debian packages carry the license as their copyright file,
 # which points to Debian's copy of the Apache License, and the changes as
-# changelog.gz in every package's folder.
+# changelog.gz in every package's folder; some also carry lintian overrides
+# (packaging/lintian/<package>, each with its reason).
+qo_deb_packages(QO_DEB_COMPONENTS QO_DEB_PACKAGES)
 set(QO_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/krtlogs)
 install(FILES README.md DESTINATION ${QO_DOCDIR}
         COMPONENT ${QO_COMPONENT_TOOL})
@@ -29,6 +33,11 @@ if(QO_DEBIAN_LAYOUT)
     install(FILES packaging/copyright ${changelog_gz}
             DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package}
             COMPONENT ${component})
+    if(EXISTS ${PROJECT_SOURCE_DIR}/packaging/lintian/${package})
+      install(FILES packaging/lintian/${package}
+              DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+              COMPONENT ${component})
+    endif()
   endforeach()
 else()
   install(FILES LICENSE CHANGELOG DESTINATION ${QO_DOCDIR}
@@ -48,15 +57,4 @@ install(FILES ${PROJECT_BINARY_DIR}/qoConfig.cmake
               ${PROJECT_BINARY_DIR}/qoConfigVersion.cmake
         DESTINATION ${QO_INSTALL_CMAKEDIR} COMPONENT ${QO_COMPONENT_DEV})
 
-# The pkg-config file, relocatable: its prefix is found from its own place.
-# Libraries are listed users first, as a static link needs them.
-get_property(QO_PC_LIBRARIES GLOBAL PROPERTY QO_EXPORTED_LIBRARIES)
-list(REVERSE QO_PC_LIBRARIES)
-list(TRANSFORM QO_PC_LIBRARIES PREPEND -l)
-list(JOIN QO_PC_LIBRARIES " " QO_PC_LIBS)
-file(RELATIVE_PATH QO_PC_TO_PREFIX
-     /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
-configure_file(cmake/qo.pc.in ${PROJECT_BINARY_DIR}/qo.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/qo.pc
-        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
-        COMPONENT ${QO_COMPONENT_DEV})
+include(QoPkgConfig)

@@ -2,7 +2,8 @@
 # The tool's main job on a bench without real units: starts a Velto
 # repository server and ten simulated units on loopback, runs krtlogs with
 # its default options in a fresh folder, shows the archive it wrote, and
-# stops the servers again. Port 4000 must be free.
+# stops the servers again; the folder is removed when it ends. Port 4000
+# must be free.
 #
 #   scripts/run.sh              sets up and builds the tool and the two
 #                               servers only (no tests, no benchmarks) in
@@ -43,7 +44,12 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/krtlogs-run.XXXXXX")
 
 # shellcheck source=scripts/servers.sh
 source "$root/scripts/servers.sh"
-trap stop_servers EXIT
+# shellcheck disable=SC2317  # called by the trap
+finish() {
+  stop_servers
+  rm -rf "$work"
+}
+trap finish EXIT
 
 start velto-repo "velto-repo ready" "$velto_repo"
 start krt-sim "krt-sim ready" "$krt_sim" --units 10

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs the build tree into empty prefixes and checks what lands where,
-# component by component; then builds a consumer project against the
-# installed qo runtime, once through its CMake package and once through
-# pkg-config, and runs it.
+# component by component; then builds programs against the installed qo
+# runtime (consumer_test.sh) and runs them.
 #
-#   install_test.sh BUILD_DIR CONSUMER_DIR WORK_DIR LIBDIR DEBIAN_LAYOUT VERSION
+#   install_test.sh BUILD_DIR CONSUMER_DIR WORK_DIR LIBDIR DEBIAN_LAYOUT \
+#                   VERSION PACKAGES
+# PACKAGES: the Debian packages, a ;-list.
 set -euo pipefail
 build=$1 consumer=$2 work=$3 libdir=$4 debian=$5 version=$6
+IFS=';' read -r -a packages <<<"$7"
 failures=0
 fail() {
   echo "FAIL: $*" >&2
@@ -45,14 +47,15 @@ expected=(
   "$libdir/pkgconfig/qo.pc"
 )
 if [ "$debian" = ON ]; then
-  for package in krtlogs krtlogs-tools libqo-dev; do
+  for package in "${packages[@]}"; do
     expected+=("share/doc/$package/copyright" "share/doc/$package/changelog.gz")
   done
 else
   expected+=(share/doc/krtlogs/LICENSE share/doc/krtlogs/CHANGELOG)
 fi
 for library in error pproc pos idl corba log pm_core pm zip; do
-  expected+=("$libdir/libqo_$library.a" "$libdir/libqo_$library.so")
+  expected+=("$libdir/libqo_$library.a" "$libdir/libqo_$library.so"
+    "$libdir/pkgconfig/qo-${library//_/-}.pc")
 done
 for f in "${expected[@]}"; do
   [ -f "$prefix/$f" ] || fail "missing $f"
@@ -63,9 +66,9 @@ while IFS= read -r f; do
   case $f in
     bin/krtlogs | bin/velto-repo | bin/krt-sim) ;;
     include/qo/*.hh | include/qo/runtime/*.h | include/qo/zip/*.h) ;;
-    "$libdir"/libqo_* | "$libdir"/cmake/qo/* | "$libdir"/pkgconfig/qo.pc) ;;
+    "$libdir"/libqo_* | "$libdir"/cmake/qo/* | "$libdir"/pkgconfig/qo*.pc) ;;
     share/man/man1/*.1.gz | share/bash-completion/completions/krtlogs) ;;
-    share/doc/* | share/qo/idl/*.idl) ;;
+    share/doc/* | share/qo/idl/*.idl | share/lintian/overrides/*) ;;
     *) fail "unexpected file $f" ;;
   esac
   case $f in
@@ -97,47 +100,13 @@ check_component() {
 check_component krtlogs bin/krtlogs bin/velto-repo include "$libdir"
 check_component tools bin/krt-sim bin/krtlogs include "$libdir" \
   share/man/man1/krtlogs.1.gz
-check_component dev include/qo/runtime/log/manager_if.h bin share/man
+check_component dev include/qo/runtime/log/manager_if.h bin share/man \
+  "$libdir/libqo_zip.so.1"
+check_component qo_zip "$libdir/libqo_zip.so.1" include "$libdir/libqo_zip.so" \
+  "$libdir/libqo_error.so.1"
 
-# The consumer through CMake, shared and static.
-cmake -S "$consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$prefix" \
-  -DCMAKE_BUILD_TYPE=Release >"$work/consumer.log" 2>&1 ||
-  { cat "$work/consumer.log" >&2; fail "consumer configure"; }
-cmake --build "$work/consumer" -j 2 >>"$work/consumer.log" 2>&1 ||
-  { cat "$work/consumer.log" >&2; fail "consumer build"; }
-
-# pkg-config, with the compiler alone.
-export PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig
-if flags=$(pkg-config --cflags --libs qo); then
-  # shellcheck disable=SC2086
-  g++ -std=c++17 -o "$work/pc_consumer" "$consumer/main.cc" $flags ||
-    fail "consumer build through pkg-config ($flags)"
-else
-  fail "pkg-config qo"
-fi
-[ "$(pkg-config --modversion qo)" = "$version" ] || fail "pkg-config version"
-
-printf 'hello from the consumer\n' >"$work/hello.txt"
-for program in consumer/qo_consumer consumer/qo_consumer_static pc_consumer; do
-  [ -x "$work/$program" ] || continue
-  rm -f "$work/out.zip"
-  if ! out=$(LD_LIBRARY_PATH=$prefix/$libdir "$work/$program" \
-    "$work/out.zip" "$work/hello.txt" 2>&1); then
-    fail "$program: $out"
-    continue
-  fi
-  case $out in
-    "archive written"$'\n'"no log manager: "*) ;;
-    *) fail "$program printed: $out" ;;
-  esac
-  [ "$(unzip -p "$work/out.zip" hello.txt)" = "hello from the consumer" ] ||
-    fail "$program: archive"
-done
-# The shared consumer uses the installed libraries, the static one none.
-ldd "$work/consumer/qo_consumer" | grep -q "$prefix/$libdir/libqo_log.so.1" ||
-  fail "qo_consumer does not load the installed libqo_log.so.1"
-! ldd "$work/consumer/qo_consumer_static" | grep -q libqo_ ||
-  fail "qo_consumer_static loads a qo library"
+bash "$(dirname "$0")/consumer_test.sh" "$consumer" "$prefix" "$libdir" \
+  "$version" "$work/consumers" || fail "programs built against the install"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures failures" >&2
