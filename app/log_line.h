@@ -1,7 +1,9 @@
-// The text form of a log entry in a unit's log file: one line per entry,
+// The text form of a log entry in a unit's log file:
 //   MM/DD/YYYY HH:MM:SS<tab><blank>index<tab><blank>severity<tab>who<tab>what
-// each date and time number at least two digits, zero-padded; the year in
-// full. Nothing inside who or what is escaped. Plain functions, any thread.
+// and a line feed, each date and time number at least two digits,
+// zero-padded; the year in full. Nothing inside who or what is escaped, so
+// that the file keeps the unit's bytes: a line feed there makes the entry
+// span one more line, a tab adds a field. Plain functions, any thread.
 #ifndef KRTLOGS_APP_LOG_LINE_H_
 #define KRTLOGS_APP_LOG_LINE_H_
 

@@ -17,6 +17,7 @@ constexpr int kExitFailure =
     1;                         // a unit, a file, the archive or a clear failed
 constexpr int kExitUsage = 2;  // a bad command line; nothing was contacted
 constexpr int kExitDiscoveryFailed = -1;  // seen by the shell as 255
+// An interrupted run ends with 128 + the signal number (app/signals.h).
 
 // Units to find when no count is given, or an unreadable one.
 constexpr int kDefaultUnitCount = 10;

@@ -7,8 +7,9 @@
 // later. SIGINT or SIGTERM releases hung calls, withdraws the keys and the
 // servants and shuts the ORB down.
 //
-// Exit status: 0 after a stop signal, 1 when the ORB cannot start, 2 for a
-// bad command line (see tools/sim_options.h).
+// -h, --help and --version print to standard output and exit 0 (see
+// tools/tool_info.h). Exit status: 0 after a stop signal, 1 when the ORB
+// cannot start, 2 for a bad command line (see tools/sim_options.h).
 #include <chrono>
 #include <iostream>
 #include <map>
@@ -24,6 +25,7 @@
 #include "tools/sim_options.h"
 #include "tools/sim_unit.h"
 #include "tools/stop_signals.h"
+#include "tools/tool_info.h"
 
 namespace {
 
@@ -82,9 +84,15 @@ int PublishDue(std::vector<unit_t>& units) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const info_request_t request = FindInfoRequest(args);
+  if (request != info_request_t::kNone) {
+    std::cout << InfoText(request, "krt-sim", kSimUsage) << std::flush;
+    return 0;
+  }
   sim_options_t options;
   try {
-    options = ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc));
+    options = ParseSimOptions(args);
   } catch (const usage_error_t& e) {
     std::cerr << "krt-sim: " << e.what() << "\n" << kSimUsage << std::endl;
     return 2;

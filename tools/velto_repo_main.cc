@@ -2,7 +2,8 @@
 // in-memory repository (tools/memory_repository.h) under the object key
 // "velto" on ADDRESS:4000, so that "corbaloc:iiop:ADDRESS:4000/velto"
 // reaches it. Prints "velto-repo ready on ADDRESS:4000" once it answers,
-// and stops cleanly on SIGINT or SIGTERM.
+// and stops cleanly on SIGINT or SIGTERM. -h, --help and --version print
+// to standard output and exit 0 (see tools/tool_info.h).
 //
 // Exit status: 0 after a stop signal, 1 when it cannot listen, 2 for a
 // bad command line.
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "runtime/corba/call.h"
 #include "runtime/corba/orb.h"
@@ -22,6 +24,7 @@
 #include "runtime/pm/velto_address.h"
 #include "tools/memory_repository.h"
 #include "tools/stop_signals.h"
+#include "tools/tool_info.h"
 
 namespace {
 
@@ -56,6 +59,12 @@ int Usage(const std::string& why) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const info_request_t request =
+      FindInfoRequest(std::vector<std::string>(argv + 1, argv + argc));
+  if (request != info_request_t::kNone) {
+    std::cout << InfoText(request, "velto-repo", kUsage) << std::flush;
+    return 0;
+  }
   std::string address = "127.0.0.1";
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];

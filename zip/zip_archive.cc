@@ -32,7 +32,11 @@ CZipArchive::~CZipArchive() {
   }
   if (!m_storage.IsClosed()) {
     try {
-      m_storage.Close(false, false);
+      if (m_centralDir.GetCount() == 0) {
+        m_storage.Discard(false);
+      } else {
+        m_storage.Close(false, false);
+      }
     } catch (const CZipException&) {
       // The descriptor is released whether close(2) failed or not.
     }
@@ -85,7 +89,9 @@ bool CZipArchive::AddFile(CZipAddRequest& request) {
   // The entry records the source's permission bits and time (now, when
   // the system gives none).
   struct stat64 st;
-  if (::stat64(path.c_str(), &st) != 0) ThrowError(CZipException::fileError);
+  if (::stat64(path.c_str(), &st) != 0) {
+    CZipException::Throw(CZipException::fileError, path.c_str());
+  }
   const uint32_t attributes = st.st_mode & 0xF1FF;
   time_t mtime = st.st_mtime;
   if (mtime == static_cast<time_t>(-1)) mtime = time(nullptr);
@@ -180,7 +186,9 @@ bool CZipArchive::OpenEntry(CZipFileHeader& templ, int level,
 
   if (source_path != nullptr) {
     struct stat64 st;
-    if (::stat64(source_path, &st) != 0) ThrowError(CZipException::fileError);
+    if (::stat64(source_path, &st) != 0) {
+      CZipException::Throw(CZipException::fileError, source_path);
+    }
     time_t mtime = st.st_mtime;
     if (mtime == static_cast<time_t>(-1)) mtime = time(nullptr);
     templ.SetSystemAttributes(st.st_mode & 0xF1FF);
@@ -267,7 +275,7 @@ bool CZipArchive::AddFileParallel(const std::string& path,
   if (source_path.empty()) return false;
   if (m_uCompressionMethod == CZipCompressor::methodStore) level = 0;
   const CZipDeflatedEntry entry =
-      CZipDeflatedEntry::Describe(source_path, level, GetArchivePath());
+      CZipDeflatedEntry::Describe(source_path, level, source_path);
   if (entry.m_uMethod == CZipCompressor::methodStore) {
     return AddFile(path, name, level);
   }
@@ -498,8 +506,10 @@ std::string CZipArchive::Close(int after_exception, bool update_time_stamp) {
       m_pCompressor->EndCompression(true);
     }
     m_bCompressedEntry = false;
+    // An archive no entry reached is no archive: the file Open made goes.
+    const bool empty = m_centralDir.GetCount() == 0;
     m_centralDir.Close();
-    path = m_storage.Close(false, true);
+    path = empty ? m_storage.Discard(true) : m_storage.Close(false, true);
     update_time_stamp = false;
   }
   m_iFileOpened = entryNone;

@@ -91,7 +91,9 @@ class CZipArchive {
   CZipArchive();
   CZipArchive(const CZipArchive&) = delete;
   CZipArchive& operator=(const CZipArchive&) = delete;
-  // Closes the file without writing a central directory when still open.
+  // Closes the file without writing a central directory when still open;
+  // a file Open made is removed when no entry reached it (as after a first
+  // AddFile that threw), so that no empty archive is left behind.
   virtual ~CZipArchive();
 
   // Only new, single-volume archives (mode OpenCreate) are supported; any
@@ -109,9 +111,11 @@ class CZipArchive {
   // Adds the file at `path` as `name`. True when the entry was
   // written; false when the trimmed path is empty or no entry could be
   // opened (archive not open, an entry open, 65535 entries already).
-  // Throws cause 116 when the source is missing, 111 for a name over 65535
-  // bytes, 112 for a source or an archive beyond the 32-bit fields; these
-  // three before anything of the entry is written.
+  // Throws cause 116 (file name: the source's path) when the source is
+  // missing, errno causes (the source's path) when it cannot be opened or
+  // read, 111 for a name over 65535 bytes, 112 for a source or an archive
+  // beyond the 32-bit fields; all but a failed read before anything of the
+  // entry is written.
   bool AddFile(const std::string& path, const std::string& name, int level = -1,
                int add_flags = CZipAddRequest::AddFlagDefault,
                uint32_t buffer_size = kDefaultBufferSize);
@@ -168,7 +172,8 @@ class CZipArchive {
 
   // Writes the central directory and closes the file; returns its path, or
   // an empty string when the archive is not open. Mode afAfterException (or
-  // any non-zero mode) closes without writing anything further. With
+  // any non-zero mode) closes without writing anything further, and removes
+  // a file Open made that no entry reached (the path is still returned). With
   // `update_time_stamp` the file's modification time becomes the newest
   // entry time.
   std::string Close(int after_exception = afNoException,

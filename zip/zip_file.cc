@@ -1,6 +1,7 @@
 #include "zip/zip_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -56,6 +57,13 @@ void CZipFile::Attach(int fd, const std::string& path) {
   if (copy == -1) CZipException::Throw(errno, path.c_str());
   m_hFile = copy;
   m_szFileName = path;
+}
+
+bool CZipFile::IsAt(const std::string& path) const {
+  struct stat64 open_st, path_st;
+  return m_hFile != -1 && ::fstat64(m_hFile, &open_st) == 0 &&
+         ::lstat64(path.c_str(), &path_st) == 0 &&
+         open_st.st_dev == path_st.st_dev && open_st.st_ino == path_st.st_ino;
 }
 
 void CZipFile::Close() {

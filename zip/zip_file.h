@@ -70,6 +70,9 @@ class CZipFile : public CZipAbstractFile {
   // Writes all `count` bytes or throws.
   void Write(const void* buffer, uint32_t count) override;
   bool IsClosed() const override { return m_hFile == -1; }
+  // True when `path` itself (not through a symbolic link) names the open
+  // file: the same device and inode. False when closed or on any error.
+  bool IsAt(const std::string& path) const;
 
  private:
   [[noreturn]] void ThrowErrno() const;

@@ -1,5 +1,7 @@
 #include "zip/zip_storage.h"
 
+#include <unistd.h>
+
 #include <cstring>
 #include <functional>
 
@@ -16,6 +18,7 @@ void CZipStorage::Open(const std::string& path, int mode,
 
 void CZipStorage::OpenDescriptor(int fd, const std::string& path) {
   Start(path, 0, [&] { m_internalfile.Attach(fd, path); });
+  m_state |= stateExisting;
 }
 
 void CZipStorage::Start(const std::string& path, uint64_t volume_size,
@@ -77,6 +80,15 @@ uint64_t CZipStorage::GetPosition() const {
 uint64_t CZipStorage::Seek(uint64_t offset) {
   if (m_uCurrentVolume == 0) offset += m_uBytesBeforeZip;
   return m_pFile->Seek(static_cast<int64_t>(offset), CZipAbstractFile::begin);
+}
+
+std::string CZipStorage::Discard(bool return_path) {
+  // Checked while the file is open: a file put at the name since is not
+  // this one and stays.
+  if (!(m_state & stateExisting) && m_internalfile.IsAt(m_szArchiveName)) {
+    ::unlink(m_szArchiveName.c_str());
+  }
+  return Close(false, return_path);
 }
 
 std::string CZipStorage::Close(bool write, bool return_path) {

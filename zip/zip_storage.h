@@ -18,7 +18,7 @@ class CZipStorage {
     stateOpened = 1,
     stateReadOnly = 2,
     stateAutoClose = 4,  // the storage closes its file itself
-    stateExisting = 8,
+    stateExisting = 8,   // the file was the caller's (OpenDescriptor)
     stateSegmented = 16,
     stateSplit = 32,
     stateBinarySplit = 64,
@@ -55,6 +55,11 @@ class CZipStorage {
   // With `write`: flush and fsync. Closes the file when the storage owns it.
   // Returns the path when `return_path` is set, else an empty string.
   std::string Close(bool write, bool return_path);
+  // Close(false, return_path) for an archive given up with nothing in it;
+  // a file Open made is removed as well, unless its path no longer names
+  // it (or unlink(2) fails: then it stays, as before). A file handed in
+  // through OpenDescriptor is the caller's and stays.
+  std::string Discard(bool return_path);
 
   bool IsClosed() const { return (m_state & stateOpened) == 0; }
   bool IsReadOnly() const { return (m_state & stateReadOnly) != 0; }

@@ -84,13 +84,13 @@ UnitOutcome CUnitFetch::Run(const SKRTRecord& unit, const std::string& file,
   try {
     std::unique_ptr<qo::log::manager_if_t> manager = (*io_.managers)(unit.ior);
     operation = "range";
-    manager->range(outcome.range_first, outcome.range_last);
+    manager->range(outcome.range_first, outcome.range_end);
     outcome.ranged = true;
     outcome.asked =
         settings_.since != nullptr
             ? settings_.since->Plan(unit.key, outcome.range_first,
-                                    outcome.range_last)
-            : PlanFetch(nullptr, outcome.range_first, outcome.range_last);
+                                    outcome.range_end)
+            : PlanFetch(nullptr, outcome.range_first, outcome.range_end);
     if (outcome.asked.count == 0) {
       out_.Line(index, "No Log entries found on KRT " + unit.name);
       outcome.status = UnitStatus::kEmpty;

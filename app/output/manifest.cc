@@ -35,8 +35,10 @@ Json UnitJson(const UnitOutcome& unit) {
   // A unit whose file holds fewer entries than it announced is "ok" (its
   // file is in the archive) but must not look complete.
   out["reason"] = FellShort(unit) ? Text(unit.reason) : Json(nullptr);
+  // "end" is one past the newest entry, as range answers it: "last" would
+  // read as the newest entry itself, which is what "last_index" is.
   if (unit.ranged) {
-    out["range"] = {{"first", unit.range_first}, {"last", unit.range_last}};
+    out["range"] = {{"first", unit.range_first}, {"end", unit.range_end}};
   } else {
     out["range"] = nullptr;
   }

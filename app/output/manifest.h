@@ -33,8 +33,8 @@ struct RunRecord {
 //   counts {ok, empty, failed}, units: one object per unit, in the order
 //   given, with name, address, key, file (null unless ok), status,
 //   reason (null unless failed, or ok with fewer entries than asked for),
-//   range {first, last} (null when range never answered; last is one past
-//   the unit's newest entry),
+//   range {first, end} (null when range never answered; end is one past
+//   the unit's newest entry, so that "last" always names an entry itself),
 //   since (the first index asked for when only new entries were asked
 //   for, else null), first_index and last_index (of the entries in the
 //   file; null when it has none), entries, bytes, sha256 (null when not

@@ -50,7 +50,7 @@ struct UnitOutcome {
   // last. Valid when `ranged`; a unit can fail before answering.
   bool ranged = false;
   uint32_t range_first = 0;
-  uint32_t range_last = 0;
+  uint32_t range_end = 0;
 
   FetchPlan asked;  // what was asked for
 

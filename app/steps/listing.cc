@@ -21,17 +21,19 @@ bool CListing::Run(const UnitList& units) {
       std::unique_ptr<qo::log::manager_if_t> manager =
           (*io_.managers)(unit.ior);
       operation = "range";
+      // The line's fourth field is the range's end: one past the newest
+      // entry, as the unit answers it.
       uint32_t first = 0;
-      uint32_t last = 0;
-      manager->range(first, last);
-      const uint32_t count = last > first ? last - first : 0;
+      uint32_t end = 0;
+      manager->range(first, end);
+      const uint32_t count = end > first ? end - first : 0;
       out.Line(i, head + "\t" + std::to_string(first) + "\t" +
-                      std::to_string(last) + "\t" + std::to_string(count));
+                      std::to_string(end) + "\t" + std::to_string(count));
     } catch (const std::exception&) {
       out.Line(i, head + "\tfailed");
-      out.Reason(i, UnitFailureLine(unit, operation,
-                                    settings_.limits->UnitCallFailure(
-                                        operation)));
+      out.Reason(i,
+                 UnitFailureLine(unit, operation,
+                                 settings_.limits->UnitCallFailure(operation)));
       failed[i] = 1;
     }
     out.Finish(i);

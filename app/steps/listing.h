@@ -3,10 +3,10 @@
 //
 //   KRT33<TAB>10.1.2.33<TAB>100<TAB>103<TAB>3
 //
-// (name, address, first index, one past the last, and the number of
-// entries a fetch would ask for), or "failed" after the address with the
-// reason on the diagnostics stream. Up to -j units are asked at once; the
-// lines come out as from one. One thread calls Run.
+// (name, address, first index, end: one past the last index, and the
+// number of entries a fetch would ask for), or "failed" after the address
+// with the reason on the diagnostics stream. Up to -j units are asked at once;
+// the lines come out as from one. One thread calls Run.
 #ifndef KRTLOGS_APP_STEPS_LISTING_H_
 #define KRTLOGS_APP_STEPS_LISTING_H_
 

@@ -58,7 +58,7 @@ UnitOutcome OkUnit(const std::string& name, const std::string& file,
   unit.status = UnitStatus::kOk;
   unit.ranged = true;
   unit.range_first = 0;
-  unit.range_last = 3;
+  unit.range_end = 3;
   unit.asked = {false, 0, 3};
   unit.file = file;
   unit.written.entries = 3;
@@ -124,7 +124,7 @@ TEST(ManifestTest, ReadsBackWithEveryUnitAsRecorded) {
   UnitOutcome since = OkUnit("2", "KRT2_log.jsonl", "new ones\n");
   since.asked = {true, 100, 5};
   since.range_first = 0;
-  since.range_last = 105;
+  since.range_end = 105;
   since.written.first = 100;
   since.written.last = 104;
   since.written.entries = 5;
@@ -136,7 +136,7 @@ TEST(ManifestTest, ReadsBackWithEveryUnitAsRecorded) {
   empty.key = "10.1.2.3/log_man_v1";
   empty.status = UnitStatus::kEmpty;
   empty.ranged = true;
-  empty.range_first = empty.range_last = 7;
+  empty.range_first = empty.range_end = 7;
   units.push_back(empty);
   UnitOutcome failed;
   failed.name = "4";
@@ -157,17 +157,17 @@ TEST(ManifestTest, ReadsBackWithEveryUnitAsRecorded) {
     "units": [
       {"name": "1", "address": "10.1.2.1", "key": "10.1.2.1/log_man_v1",
        "file": "KRT1_log.jsonl", "status": "ok", "reason": null,
-       "range": {"first": 0, "last": 3}, "since": null,
+       "range": {"first": 0, "end": 3}, "since": null,
        "first_index": 0, "last_index": 2, "entries": 3, "bytes": 12,
        "sha256": "", "seconds": 0.25},
       {"name": "2", "address": "10.1.2.2", "key": "10.1.2.2/log_man_v1",
        "file": "KRT2_log.jsonl", "status": "ok", "reason": null,
-       "range": {"first": 0, "last": 105}, "since": 100,
+       "range": {"first": 0, "end": 105}, "since": 100,
        "first_index": 100, "last_index": 104, "entries": 5, "bytes": 9,
        "sha256": "", "seconds": 1.235},
       {"name": "3", "address": "10.1.2.3", "key": "10.1.2.3/log_man_v1",
        "file": null, "status": "empty", "reason": null,
-       "range": {"first": 7, "last": 7}, "since": null,
+       "range": {"first": 7, "end": 7}, "since": null,
        "first_index": null, "last_index": null, "entries": 0, "bytes": 0,
        "sha256": null, "seconds": 0.0},
       {"name": "4", "address": "10.1.2.4", "key": "10.1.2.4\u00c0/log_man_v1",

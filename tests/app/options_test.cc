@@ -179,6 +179,7 @@ TEST(OptionsTest, UsageTextNamesEveryOptionAndTheExitStatuses) {
         "-stamp", "-noclobber", "-q", "-help", "-version", "255"}) {
     EXPECT_NE(std::string::npos, text.find(option)) << option;
   }
+  EXPECT_NE(std::string::npos, text.find("\n  128+n  interrupted by signal"));
   EXPECT_STREQ(KRTLOGS_VERSION_FOR_TEST, Version());
 }
 

@@ -85,7 +85,7 @@ class SinceStateTest : public ::testing::Test {
     unit.status = status;
     unit.ranged = true;
     unit.range_first = 10;
-    unit.range_last = asked.from + asked.count;
+    unit.range_end = asked.from + asked.count;
     unit.asked = asked;
     unit.written.entries = entries;
     unit.written.first = written_first;

@@ -110,12 +110,26 @@ TEST_F(ToolsCliTest, VeltoRepoRefusesATakenPortAndBadOptions) {
 TEST_F(ToolsCliTest, KrtSimRefusesBadOptionsBeforeStarting) {
   for (const Args& args :
        {Args{"--units", "many"}, Args{"--fault", "10.1.2.1:sideways"},
-        Args{"--fault", "10.9.9.9:empty"}, Args{"--help"}}) {
+        Args{"--fault", "10.9.9.9:empty"}}) {
     auto r = RunProcess(krt_sim_argv(args));
     EXPECT_EQ(2, r.status) << args[0];
     EXPECT_EQ("", r.out);
     ASSERT_GE(r.err.size(), sizeof(kSimUsage) - 1);
     EXPECT_EQ(kSimUsage, r.err.substr(r.err.size() - (sizeof(kSimUsage) - 1)));
+  }
+}
+
+TEST_F(ToolsCliTest, HelpAndVersionGoToStandardOutputAndExitZero) {
+  const Args velto = {VELTO_REPO_BIN}, sim = krt_sim_argv({});
+  for (const Args& program : {velto, sim}) {
+    const std::string name = program == velto ? "velto-repo" : "krt-sim";
+    auto help = RunProcess({program[0], "--units", "x", "--help"});
+    EXPECT_EQ(0, help.status) << name;
+    EXPECT_EQ(0u, help.out.find("usage: " + name + " [--")) << help.out;
+    EXPECT_NE(std::string::npos, help.out.find(" --version\n")) << help.out;
+    auto version = RunProcess({program[0], "--version"});
+    EXPECT_EQ(0, version.status) << name;
+    EXPECT_EQ(name + " " + KRTLOGS_VERSION_FOR_TEST + "\n", version.out);
   }
 }
 

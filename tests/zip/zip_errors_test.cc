@@ -148,7 +148,7 @@ TEST(ZipExceptionTest, ZlibResultsMapToCauses) {
 
 class ZipErrorTest : public ZipTest {};
 
-TEST_F(ZipErrorTest, MissingSourceThrows116WithTheArchivePath) {
+TEST_F(ZipErrorTest, MissingSourceThrows116WithItsPath) {
   MakeSource("a.txt", "abc");
   const std::string archive = Path("out.zip");
   CZipArchive zip;
@@ -161,17 +161,33 @@ TEST_F(ZipErrorTest, MissingSourceThrows116WithTheArchivePath) {
   } catch (const CZipException& e) {
     EXPECT_EQ(e.m_iCause, 116);
     EXPECT_EQ(e.m_iSystemError, ENOENT);
-    EXPECT_EQ(e.m_szFileName, archive);
+    EXPECT_EQ(e.m_szFileName, Path("KRT33_log.txt"));
     EXPECT_EQ(TextWithErrno(e, e.m_iSystemError),
               "A file error occurred (No such file or directory.).");
-    EXPECT_EQ(
-        std::string(e.what()),
-        "A file error occurred (No such file or directory.). File: " + archive);
+    EXPECT_EQ(std::string(e.what()),
+              "A file error occurred (No such file or directory.). File: " +
+                  Path("KRT33_log.txt"));
   }
   // Nothing of that entry was written.
   EXPECT_EQ(ReadFile(archive).size(), before);
   zip.Close();
   ExpectReadable(archive, {{"a.txt", "abc"}});
+
+  // An archive given up before any entry reached it is not left behind,
+  // unless it is the caller's own file (a descriptor handed in).
+  for (int way = 0; way < 3; ++way) {
+    const int fd =
+        way == 2 ? open(archive.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644) : -1;
+    {
+      CZipArchive first;
+      ASSERT_TRUE(fd >= 0 ? first.OpenDescriptor(fd, archive)
+                          : first.Open(archive, CZipArchive::zipCreate, 0));
+      EXPECT_THROW(first.AddFile(Path("gone.txt"), "g"), CZipException);
+      if (way == 1) first.Close(CZipArchive::afAfterException);
+    }
+    if (fd >= 0) close(fd);
+    EXPECT_EQ(way == 2, testing_support::FileExists(archive)) << way;
+  }
 }
 
 TEST_F(ZipErrorTest, ArchiveUnderARegularFileThrowsTheErrno) {

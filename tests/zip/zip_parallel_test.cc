@@ -276,7 +276,7 @@ TEST_F(ZipParallelTest,
 
   // The source vanished: cause 116 as AddFile, and no compressed file left.
   ExpectCause([&] { zip.AddFileParallel(Path("gone.txt"), "gone", -1, pool); },
-              CZipException::fileError, archive);
+              CZipException::fileError, Path("gone.txt"));
   ExpectCause(
       [&] {
         CZipDeflatedEntry::Compress(Path("gone.txt"), Path("gone.z"), -1, pool);
