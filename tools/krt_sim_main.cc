@@ -4,7 +4,9 @@
 // repository pump under "ADDRESS/log_man_v1", so that a repository that
 // starts late or restarts gets the units back. Prints "krt-sim ready: N
 // units" (N published at once) when ready; units with a --delay follow
-// later. SIGINT or SIGTERM releases hung calls, withdraws the keys and the
+// later. A unit with --grow gains entries from the moment it is made;
+// with --cap its log drops its oldest entries beyond the cap. SIGINT or
+// SIGTERM releases hung calls, withdraws the keys and the
 // servants and shuts the ORB down.
 //
 // -h, --help and --version print to standard output and exit 0 (see
@@ -45,11 +47,26 @@ std::unique_ptr<sim_unit_t> MakeUnit(const sim_options_t& options,
                                      const std::string& address,
                                      const sim_faults_t& faults,
                                      sim_gate_t& gate) {
-  auto log = std::make_shared<sim_log_t>(SimFirstIndex(options.seed, address));
+  const uint32_t base = SimFirstIndex(options.seed, address);
+  auto cap = options.caps.find(address);
+  auto log = std::make_shared<sim_log_t>(
+      base, cap == options.caps.end() ? 0 : cap->second);
   if (!faults.empty) {
     for (uint32_t i = 0; i < options.entries; ++i) {
       log->Fill(SimEntry(options.seed, address, i));
     }
+  }
+  auto growth = options.growth.find(address);
+  if (growth != options.growth.end()) {
+    // A grown entry is the one --entries would have put at its index, so
+    // that its content can be computed like any other's.
+    const uint32_t seed = options.seed;
+    log->Grow(
+        growth->second,
+        [seed, address, base](uint32_t index) {
+          return SimEntry(seed, address, index - base);
+        },
+        sim_log_t::clock_type::now);
   }
   return std::make_unique<sim_unit_t>(log, faults, gate, options.user,
                                       options.password);

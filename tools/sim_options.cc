@@ -12,6 +12,7 @@ const char kSimUsage[] =
     "usage: krt-sim [--units N] [--first-address A] [--address A]... "
     "[--entries N] [--seed S] [--user U] [--password P] "
     "[--fault ADDRESS:KIND[:ARG]]... [--delay ADDRESS:SECONDS]... "
+    "[--grow ADDRESS:ENTRIES_PER_SECOND]... [--cap ADDRESS:MAX_ENTRIES]... "
     "[--listen HOST]";
 
 namespace {
@@ -115,6 +116,8 @@ sim_options_t ParseSimOptions(const std::vector<std::string>& args) {
   std::vector<std::string> listed;
   std::vector<std::string> fault_specs;
   std::vector<std::string> delay_specs;
+  std::vector<std::string> grow_values;
+  std::vector<std::string> cap_values;
 
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& option = args[i];
@@ -146,6 +149,10 @@ sim_options_t ParseSimOptions(const std::vector<std::string>& args) {
       fault_specs.push_back(value);
     } else if (option == "--delay") {
       delay_specs.push_back(value);
+    } else if (option == "--grow") {
+      grow_values.push_back(value);
+    } else if (option == "--cap") {
+      cap_values.push_back(value);
     } else if (option == "--listen") {
       if (value.empty()) throw usage_error_t("--listen needs a host");
       options.listen = value;
@@ -195,5 +202,22 @@ sim_options_t ParseSimOptions(const std::vector<std::string>& args) {
     check_unit(address);
     options.delays[address] = ParseNumber(seconds, "--delay");
   }
+  // A rate or a cap of 0 would be no growth and an empty log: say so
+  // rather than run something else than was asked for.
+  auto per_unit = [&](const std::vector<std::string>& values,
+                      const char* option,
+                      std::map<std::string, uint32_t>& into) {
+    for (const std::string& given : values) {
+      auto [address, text] = SplitAddress(given, option);
+      check_unit(address);
+      const uint32_t n = ParseNumber(text, option);
+      if (n == 0) {
+        throw usage_error_t(std::string(option) + " needs at least 1");
+      }
+      into[address] = n;
+    }
+  };
+  per_unit(grow_values, "--grow", options.growth);
+  per_unit(cap_values, "--cap", options.caps);
   return options;
 }

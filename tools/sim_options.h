@@ -3,6 +3,8 @@
 //   krt-sim [--units N] [--first-address A] [--address A]...
 //           [--entries N] [--seed S] [--user U] [--password P]
 //           [--fault ADDRESS:KIND[:ARG]]... [--delay ADDRESS:SECONDS]...
+//           [--grow ADDRESS:ENTRIES_PER_SECOND]... [--cap
+//           ADDRESS:MAX_ENTRIES]...
 //           [--listen HOST]
 //
 // Units take consecutive addresses from --first-address (10.1.2.255 is
@@ -10,8 +12,11 @@
 // that order (then --units and --first-address are refused). Fault kinds:
 // empty, inverted, short:K, range-error:CODE, get-last-error:CODE,
 // clear-error:CODE, hang:range|get_last|clear_logs, bad-reference,
-// no-clear; CODE is decimal or hexadecimal (0x...). Faults and delays must
-// name a unit. Anything else is a usage error.
+// no-clear; CODE is decimal or hexadecimal (0x...). --grow makes a unit's
+// log grow by that many entries a second (at least 1), --cap keeps at most
+// that many entries in its log (at least 1), dropping the oldest. Faults,
+// delays, growths and caps must name a unit. Anything else is a usage
+// error.
 #ifndef KRTLOGS_TOOLS_SIM_OPTIONS_H_
 #define KRTLOGS_TOOLS_SIM_OPTIONS_H_
 
@@ -33,6 +38,8 @@ struct sim_options_t {
   std::string password = "krt";
   std::map<std::string, sim_faults_t> faults;  // by unit address
   std::map<std::string, uint32_t> delays;      // seconds, by unit address
+  std::map<std::string, uint32_t> growth;      // entries a second, by address
+  std::map<std::string, uint32_t> caps;        // most entries kept, by address
   std::string listen = "127.0.0.1";
 };
 

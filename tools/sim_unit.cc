@@ -7,8 +7,11 @@
 
 using qo::log::log_entry_list_t;
 using qo::log::log_entry_t;
+using qo::pproc::plain_lock_t;
 
 namespace {
+
+constexpr uint64_t kMicrosPerSecond = 1000000;
 
 bool Matches(const log_entry_t& entry, int32_t p1, int32_t p2) {
   return entry.severity >= p1 && (p2 == 0 || entry.i_what == p2);
@@ -28,21 +31,68 @@ void sim_gate_t::Release() {
   released_.notify_all();
 }
 
-sim_log_t::sim_log_t(uint32_t first_index) : first_(first_index) {}
+sim_log_t::sim_log_t(uint32_t first_index, uint32_t cap)
+    : first_(first_index), cap_(cap) {}
 
 void sim_log_t::Fill(log_entry_t entry) {
-  std::lock_guard<std::mutex> lock(lock_);
+  plain_lock_t lock(lock_);
   entries_.push_back(std::move(entry));
+  Trim();
+}
+
+void sim_log_t::Grow(uint32_t per_second, entry_maker_t make, clock_fn_t now) {
+  plain_lock_t lock(lock_);
+  per_second_ = std::max<uint32_t>(per_second, 1);
+  make_ = std::move(make);
+  now_ = std::move(now);
+  grow_start_ = now_();
+  grown_ = 0;
+}
+
+void sim_log_t::CatchUp() {
+  if (per_second_ == 0) return;
+  const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+      now_() - grow_start_);
+  if (elapsed.count() <= 0) return;
+  // Whole seconds and the rest apart, so that neither product overflows.
+  const uint64_t micros = static_cast<uint64_t>(elapsed.count());
+  const uint64_t due =
+      micros / kMicrosPerSecond * per_second_ +
+      micros % kMicrosPerSecond * per_second_ / kMicrosPerSecond;
+  if (due <= grown_) return;
+  uint64_t fresh = due - grown_;
+  grown_ = due;
+  // Entries a capped log would drop at once are never made: only their
+  // indexes are used up.
+  if (cap_ != 0 && fresh > cap_) {
+    first_ = next_index() + static_cast<uint32_t>(fresh - cap_);
+    entries_.clear();
+    fresh = cap_;
+  }
+  for (uint64_t i = 0; i < fresh; ++i) {
+    entries_.push_back(make_(next_index()));
+    entries_.back().index = first_ + static_cast<uint32_t>(entries_.size() - 1);
+  }
+  Trim();
+}
+
+void sim_log_t::Trim() {
+  while (cap_ != 0 && entries_.size() > cap_) {
+    entries_.pop_front();
+    ++first_;
+  }
 }
 
 void sim_log_t::Range(uint32_t& first, uint32_t& last) {
-  std::lock_guard<std::mutex> lock(lock_);
+  plain_lock_t lock(lock_);
+  CatchUp();
   first = first_;
   last = first_ + static_cast<uint32_t>(entries_.size());
 }
 
 void sim_log_t::GetLast(uint32_t count, log_entry_list_t& out) {
-  std::lock_guard<std::mutex> lock(lock_);
+  plain_lock_t lock(lock_);
+  CatchUp();
   const size_t n = std::min<size_t>(count, entries_.size());
   out.clear();
   out.insert(out.end(), entries_.end() - static_cast<ptrdiff_t>(n),
@@ -51,7 +101,8 @@ void sim_log_t::GetLast(uint32_t count, log_entry_list_t& out) {
 
 void sim_log_t::GetSince(uint32_t since, uint32_t count,
                          log_entry_list_t& out) {
-  std::lock_guard<std::mutex> lock(lock_);
+  plain_lock_t lock(lock_);
+  CatchUp();
   const size_t start = since > first_ ? since - first_ : 0;
   out.clear();
   if (start >= entries_.size()) return;
@@ -62,7 +113,8 @@ void sim_log_t::GetSince(uint32_t since, uint32_t count,
 
 bool sim_log_t::FindNext(log_entry_t& found, uint32_t from, int32_t p1,
                          int32_t p2) {
-  std::lock_guard<std::mutex> lock(lock_);
+  plain_lock_t lock(lock_);
+  CatchUp();
   size_t i = from > first_ ? from - first_ : 0;
   for (; i < entries_.size(); ++i) {
     if (Matches(entries_[i], p1, p2)) {
@@ -75,7 +127,8 @@ bool sim_log_t::FindNext(log_entry_t& found, uint32_t from, int32_t p1,
 
 bool sim_log_t::FindPrevious(log_entry_t& found, uint32_t from, int32_t p1,
                              int32_t p2) {
-  std::lock_guard<std::mutex> lock(lock_);
+  plain_lock_t lock(lock_);
+  CatchUp();
   if (entries_.empty() || from < first_) return false;
   size_t i = std::min<size_t>(from - first_, entries_.size() - 1) + 1;
   while (i-- > 0) {
@@ -88,7 +141,8 @@ bool sim_log_t::FindPrevious(log_entry_t& found, uint32_t from, int32_t p1,
 }
 
 bool sim_log_t::FindAt(log_entry_t& found, int64_t index) {
-  std::lock_guard<std::mutex> lock(lock_);
+  plain_lock_t lock(lock_);
+  CatchUp();
   if (index < first_ || index >= static_cast<int64_t>(first_) +
                                      static_cast<int64_t>(entries_.size())) {
     return false;
@@ -98,15 +152,18 @@ bool sim_log_t::FindAt(log_entry_t& found, int64_t index) {
 }
 
 void sim_log_t::Post(const log_entry_list_t& entries) {
-  std::lock_guard<std::mutex> lock(lock_);
+  plain_lock_t lock(lock_);
+  CatchUp();
   for (const log_entry_t& entry : entries) {
     entries_.push_back(entry);
     entries_.back().index = first_ + static_cast<uint32_t>(entries_.size() - 1);
   }
+  Trim();
 }
 
 void sim_log_t::Clear() {
-  std::lock_guard<std::mutex> lock(lock_);
+  plain_lock_t lock(lock_);
+  CatchUp();
   first_ += static_cast<uint32_t>(entries_.size());
   entries_.clear();
 }

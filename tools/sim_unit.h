@@ -15,19 +15,29 @@
 // clear_logs empties the log, the next index staying where it was; logon
 // with the unit's user and password opens a session on the same log.
 //
+// A log may be capped: it keeps at most `cap` entries, and whatever would
+// make it longer (filling, posting, growing) drops its oldest entries, so
+// that its first index moves up, as a real unit's full log does. A log may
+// also grow on its own at a steady rate (Grow): every call first appends
+// the entries that fell due since the growth began, so that the log a call
+// sees is the same whenever and from whichever thread it is asked.
+//
 // Everything is safe for concurrent calls from any thread.
 #ifndef KRTLOGS_TOOLS_SIM_UNIT_H_
 #define KRTLOGS_TOOLS_SIM_UNIT_H_
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
 #include "runtime/log/manager_if.h"
+#include "runtime/pproc/plain_mutex.h"
 
 // What a unit does wrong.
 struct sim_faults_t {
@@ -64,11 +74,23 @@ class sim_gate_t {
 
 class sim_log_t {
  public:
-  // An empty log whose first entry gets index `first_index`.
-  explicit sim_log_t(uint32_t first_index);
+  using clock_type = std::chrono::steady_clock;
+  // The entry a growing log appends at `index` (its index set to it).
+  using entry_maker_t = std::function<qo::log::log_entry_t(uint32_t index)>;
+  // What time it is for the growth; clock_type::now unless a test says.
+  using clock_fn_t = std::function<clock_type::time_point()>;
+
+  // An empty log whose first entry gets index `first_index`, keeping at
+  // most `cap` entries (0: no limit).
+  explicit sim_log_t(uint32_t first_index, uint32_t cap = 0);
 
   // Appends `entry` as it is, index included; for filling a fresh log.
   void Fill(qo::log::log_entry_t entry);
+
+  // From now (as `now` tells) on, appends `per_second` entries a second
+  // (at least 1), each made by `make` for its index. Called once, before
+  // the log is served.
+  void Grow(uint32_t per_second, entry_maker_t make, clock_fn_t now);
 
   void Range(uint32_t& first, uint32_t& last);
   void GetLast(uint32_t count, qo::log::log_entry_list_t& out);
@@ -82,9 +104,24 @@ class sim_log_t {
   void Clear();
 
  private:
-  std::mutex lock_;
-  std::deque<qo::log::log_entry_t> entries_;  // guarded by lock_
-  uint32_t first_;  // guarded by lock_; index of entries_.front()
+  // Appends the entries of the growth that are due, then applies the cap.
+  void CatchUp() REQUIRES(lock_);
+  // Drops the oldest entries beyond the cap.
+  void Trim() REQUIRES(lock_);
+  uint32_t next_index() const REQUIRES(lock_) {
+    return first_ + static_cast<uint32_t>(entries_.size());
+  }
+
+  qo::pproc::plain_mutex_t lock_;
+  std::deque<qo::log::log_entry_t> entries_ GUARDED_BY(lock_);
+  uint32_t first_ GUARDED_BY(lock_);  // index of entries_.front()
+  const uint32_t cap_;
+  // The growth; per_second_ 0: none.
+  uint32_t per_second_ GUARDED_BY(lock_) = 0;
+  entry_maker_t make_ GUARDED_BY(lock_);
+  clock_fn_t now_ GUARDED_BY(lock_);
+  clock_type::time_point grow_start_ GUARDED_BY(lock_);
+  uint64_t grown_ GUARDED_BY(lock_) = 0;  // entries the growth made so far
 };
 
 class sim_unit_t : public qo::log::manager_if_t {

@@ -46,7 +46,9 @@ TEST(SimOptionsTest, FaultsAndDelaysPerUnit) {
                        "--fault", "10.1.2.3:inverted",
                        "--fault", "10.1.2.4:bad-reference",
                        "--fault", "10.1.2.4:no-clear",
-                       "--delay", "10.1.2.4:3"});
+                       "--delay", "10.1.2.4:3",
+                       "--grow",  "10.1.2.3:0x10",
+                       "--cap",   "10.1.2.3:7"});
   const sim_faults_t& one = o.faults["10.1.2.1"];
   EXPECT_TRUE(one.empty);
   EXPECT_EQ(5u, one.short_count.value_or(0));
@@ -62,6 +64,8 @@ TEST(SimOptionsTest, FaultsAndDelaysPerUnit) {
   EXPECT_TRUE(o.faults["10.1.2.4"].no_clear);
   EXPECT_EQ(1u, o.delays.size());
   EXPECT_EQ(3u, o.delays["10.1.2.4"]);
+  EXPECT_EQ((std::map<std::string, uint32_t>{{"10.1.2.3", 16}}), o.growth);
+  EXPECT_EQ((std::map<std::string, uint32_t>{{"10.1.2.3", 7}}), o.caps);
 }
 
 TEST(SimOptionsTest, BadCommandLinesAreRefused) {
@@ -87,6 +91,12 @@ TEST(SimOptionsTest, BadCommandLinesAreRefused) {
       {"--fault", "10.1.2.1:range-error:0x1g"},
       {"--delay", "10.1.2.1"},
       {"--delay", "10.1.2.1:soon"},
+      {"--grow", "10.1.2.1"},
+      {"--grow", "10.1.2.1:0"},
+      {"--grow", "10.1.2.99:5"},
+      {"--cap", "10.1.2.1:"},
+      {"--cap", "10.1.2.1:0"},
+      {"--cap", "10.1.2.1:4294967296"},
       {"--listen", ""},
       {"--verbose", "1"},
       {"stray"},

@@ -158,4 +158,37 @@ TEST_F(SimUnitTest, AReleasedHangFailsAndChangesNothing) {
   EXPECT_EQ(5u, last - first);  // nothing was cleared
 }
 
+// A log of at most 4 entries growing 1000 a second, on a clock the test
+// moves: what is due appears at the next call, the oldest go, and the next
+// index goes on counting through a clear.
+TEST(SimLogTest, GrowthIsDueByTheClockAndTheCapDropsTheOldest) {
+  sim_log_t log(100, 4);
+  sim_log_t::clock_type::time_point now{};
+  log.Fill(Entry(100, 0, 0));
+  log.Grow(
+      1000, [](uint32_t index) { return Entry(index, 1, 0); },
+      [&now] { return now; });
+  const struct {
+    int micros;  // the clock moves on by this much
+    bool clear;  // then the log is cleared
+    uint32_t first, last;
+  } table[] = {
+      {999, false, 100, 101},       {1, false, 100, 102},
+      {2000, false, 100, 104},      {2000, false, 102, 106},
+      {9000000, false, 9102, 9106}, {0, true, 9106, 9106},
+      {1500, false, 9106, 9107},
+  };
+  for (const auto& row : table) {
+    now += std::chrono::microseconds(row.micros);
+    if (row.clear) log.Clear();
+    uint32_t first = 0, last = 0;
+    log.Range(first, last);
+    EXPECT_EQ(row.first, first) << row.micros;
+    EXPECT_EQ(row.last, last) << row.micros;
+  }
+  log_entry_list_t out;
+  log.GetLast(9, out);
+  EXPECT_EQ(std::vector<uint32_t>({9106}), Indexes(out));
+}
+
 }  // namespace

@@ -32,6 +32,7 @@ const char kSimUsage[] =
     "usage: krt-sim [--units N] [--first-address A] [--address A]... "
     "[--entries N] [--seed S] [--user U] [--password P] "
     "[--fault ADDRESS:KIND[:ARG]]... [--delay ADDRESS:SECONDS]... "
+    "[--grow ADDRESS:ENTRIES_PER_SECOND]... [--cap ADDRESS:MAX_ENTRIES]... "
     "[--listen HOST]\n";
 
 // The unit keys the repository on 127.0.0.1 holds; empty when it cannot be
