@@ -127,6 +127,7 @@ void SummariseFetch(const CKRTLogExtractor& extractor, SRunSummary& summary) {
     const UnitOutcome& outcome = extractor.outcomes().at(index++);
     summary.entries += outcome.written.entries;
     summary.bytes += outcome.written.bytes;
+    summary.dropped += DroppedEntries(outcome);
     if (outcome.status == UnitStatus::kEmpty) {
       ++summary.empty;
     } else if (outcome.status == UnitStatus::kFailed) {

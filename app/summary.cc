@@ -43,6 +43,11 @@ std::string SummaryLine(const SRunSummary& s) {
     line += ", " + Failed(s.failed);
     line += "; " + Count(s.entries, "entries");
     line += ", " + Count(s.bytes, "bytes of log text");
+    // Only when there is something to say, so that a run without it keeps
+    // the line scripts know.
+    if (s.dropped != 0) {
+      line += ", " + Count(s.dropped, "entries dropped by the units");
+    }
     if (s.archive.empty()) {
       line += "; no archive";
     } else {

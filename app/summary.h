@@ -11,7 +11,9 @@
 //   failed: KRT4 (10.1.2.4); 2.1 s
 // (each one line). "asked" is "all" for a run over every published unit;
 // "failed" lists the units, in list order, only when there are any;
-// "archive" reads "no archive" when none was written.
+// "archive" reads "no archive" when none was written. With -since, when
+// some unit dropped entries before they could be collected, ", 1234
+// entries dropped by the units" follows the bytes of log text.
 //
 // The driver fills the record as the run goes and prints the line at the
 // end; the record is plain data, owned by whoever fills it.
@@ -37,7 +39,8 @@ struct SRunSummary {
   size_t not_tried = 0;             // clearing: units left after a stop
   uint64_t entries = 0;             // fetching: entries written
   uint64_t bytes = 0;               // fetching: bytes of log text written
-  std::string archive;              // full path; empty when none written
+  uint64_t dropped = 0;  // fetching: entries the units dropped uncollected
+  std::string archive;   // full path; empty when none written
   uint64_t archive_bytes = 0;
   double seconds = 0;  // from the start of the run to the summary
 };

@@ -65,6 +65,26 @@ uint64_t EstimateLogBytes(qo::log::manager_if_t& manager, uint32_t count) {
                                count);
 }
 
+// Of the entries asked for, those the log dropped while it was read: when
+// the file starts after the first entry asked for, range is asked again,
+// and when the log's first index has moved past the file's start, none of
+// the entries the file lacks is left on the unit. 0 otherwise, also when
+// range cannot be had (the entries may still be there).
+uint32_t DroppedWhileRead(qo::log::manager_if_t& manager,
+                          const UnitOutcome& outcome) {
+  const LogFileSummary& written = outcome.written;
+  if (written.entries == 0 || written.first <= outcome.asked.from) return 0;
+  uint32_t first = 0;
+  uint32_t end = 0;
+  try {
+    manager.range(first, end);
+  } catch (const std::exception&) {
+    return 0;
+  }
+  if (first < written.first) return 0;
+  return written.first - outcome.asked.from;
+}
+
 }  // namespace
 
 UnitOutcome CUnitFetch::Run(const SKRTRecord& unit, const std::string& file,
@@ -94,6 +114,7 @@ UnitOutcome CUnitFetch::Run(const SKRTRecord& unit, const std::string& file,
     if (outcome.asked.count == 0) {
       out_.Line(index, "No Log entries found on KRT " + unit.name);
       outcome.status = UnitStatus::kEmpty;
+      ReportDropped(unit, outcome, index);
       outcome.seconds = SecondsSince(start);
       if (feed_ != nullptr) feed_->Skip(index);
       return outcome;
@@ -140,9 +161,12 @@ UnitOutcome CUnitFetch::Run(const SKRTRecord& unit, const std::string& file,
                              e);
       }
     }
-    manager.reset();
     file_failed = true;  // from here on, failures are the file's
     outcome.written = writer->Finish();
+    if (settings_.since != nullptr) {
+      outcome.dropped_while_read = DroppedWhileRead(*manager, outcome);
+    }
+    manager.reset();
     // The entry records the file as it is now, complete.
     const struct stat written = Stat(temporary->fd(), path);
     temporary->Commit();
@@ -150,6 +174,7 @@ UnitOutcome CUnitFetch::Run(const SKRTRecord& unit, const std::string& file,
     outcome.file = file;
     if (entry)
       entry->Finish(written.st_mode & kEntryModeBits, written.st_mtime);
+    ReportDropped(unit, outcome, index);
     if (IsIncomplete(outcome)) {
       // The file holds what came; the technician must know it is short.
       outcome.reason = "the unit sent " +
@@ -182,4 +207,16 @@ UnitOutcome CUnitFetch::Run(const SKRTRecord& unit, const std::string& file,
   }
   outcome.seconds = SecondsSince(start);
   return outcome;
+}
+
+void CUnitFetch::ReportDropped(const SKRTRecord& unit,
+                               const UnitOutcome& outcome, size_t index) const {
+  const uint64_t dropped = DroppedEntries(outcome);
+  if (dropped == 0) return;
+  // Not a failure: the run collected all there was. The technician must
+  // learn that the units are collected too seldom for their logs.
+  out_.Reason(index, "krtlogs: " + UnitLabel(unit) + ": " +
+                         std::to_string(dropped) +
+                         " entries were dropped by the unit before they "
+                         "could be collected; collect more often");
 }

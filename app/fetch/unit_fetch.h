@@ -3,7 +3,9 @@
 // archive's feed as they are written. The unit's reply goes straight from
 // the wire into the file, entry by entry, under a temporary name that
 // becomes the file's name only once the log is complete: a unit that fails
-// part-way leaves no file behind and nothing in the archive.
+// part-way leaves no file behind and nothing in the archive. With -since it
+// also says how many entries the unit dropped before they could be
+// collected.
 //
 // One object serves every unit of a run; Run may be called from several
 // threads at once, one unit each. Everything it is given is borrowed and
@@ -40,6 +42,11 @@ class CUnitFetch {
                   size_t index) const;
 
  private:
+  // With -since: says on standard error how many entries the unit dropped
+  // before they could be collected, when any.
+  void ReportDropped(const SKRTRecord& unit, const UnitOutcome& outcome,
+                     size_t index) const;
+
   const SStepIo& io_;
   const SStepSettings& settings_;
   COrderedOutput& out_;

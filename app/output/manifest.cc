@@ -43,6 +43,7 @@ Json UnitJson(const UnitOutcome& unit) {
     out["range"] = nullptr;
   }
   out["since"] = unit.asked.incremental ? Json(unit.asked.from) : Json(nullptr);
+  out["dropped"] = DroppedEntries(unit);
   const LogFileSummary& written = unit.written;
   bool any = written.entries > 0;
   out["first_index"] = any ? Json(written.first) : Json(nullptr);

@@ -36,7 +36,9 @@ struct RunRecord {
 //   range {first, end} (null when range never answered; end is one past
 //   the unit's newest entry, so that "last" always names an entry itself),
 //   since (the first index asked for when only new entries were asked
-//   for, else null), first_index and last_index (of the entries in the
+//   for, else null), dropped (entries the unit dropped after those an
+//   earlier -since run collected, before this run could collect them; 0
+//   without -since), first_index and last_index (of the entries in the
 //   file; null when it has none), entries, bytes, sha256 (null when not
 //   computed), seconds (to the millisecond).
 // Texts that are not valid UTF-8 (a unit's key, an argument) are written

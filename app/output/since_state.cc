@@ -92,11 +92,16 @@ FetchPlan PlanFetch(const SinceRecord* previous, uint32_t first,
                     uint32_t last) {
   FetchPlan plan;
   plan.from = first;
+  const bool fits = previous != nullptr && previous->log_first <= first;
+  const uint64_t next = fits ? uint64_t{previous->last_index} + 1 : 0;
+  // A log that went back below the next index was reset, not emptied from
+  // its oldest end: nothing of it counts as dropped.
+  if (fits && next < first && first <= last) {
+    plan.dropped = static_cast<uint32_t>(first - next);
+  }
   if (first >= last) return plan;
   plan.count = last - first;
-  if (previous == nullptr || previous->log_first > first) return plan;
-  uint64_t next = uint64_t{previous->last_index} + 1;
-  if (next < first || next > last) return plan;
+  if (!fits || next < first || next > last) return plan;
   plan.incremental = true;
   plan.from = static_cast<uint32_t>(next);
   plan.count = last - plan.from;
@@ -125,11 +130,17 @@ void CSinceState::Update(const std::vector<UnitOutcome>& units,
   const std::string collected = UtcIso8601(now);
   for (const UnitOutcome& unit : units) {
     const LogFileSummary& written = unit.written;
-    if (unit.status != UnitStatus::kOk || !unit.ranged ||
-        written.entries == 0 || written.first != unit.asked.from) {
-      continue;
+    if (unit.status == UnitStatus::kFailed || !unit.ranged) continue;
+    if (unit.status == UnitStatus::kOk && written.entries > 0 &&
+        written.first == uint64_t{unit.asked.from} + unit.dropped_while_read) {
+      units_[unit.key] = SinceRecord{written.last, unit.range_first, collected};
+    } else if (unit.asked.dropped > 0) {
+      // What the unit dropped is in no archive and never will be: the
+      // record moves up to the log's first index, so that the next run
+      // neither asks for those entries nor counts them again.
+      units_[unit.key] =
+          SinceRecord{unit.range_first - 1, unit.range_first, collected};
     }
-    units_[unit.key] = SinceRecord{written.last, unit.range_first, collected};
   }
 }
 

@@ -36,7 +36,9 @@ struct SinceRecord {
 // and the log's first index has not gone back (a unit that numbers its log
 // afresh after a reset). The whole log otherwise: no record, a log cleared
 // or reset since, or a record that does not match this unit. An empty or
-// inverted range (first >= last) asks for nothing.
+// inverted range (first >= last) asks for nothing. When the log still fits
+// the record but its first index has moved past the next index, the
+// entries in between are gone: the plan counts them as dropped.
 FetchPlan PlanFetch(const SinceRecord* previous, uint32_t first, uint32_t last);
 
 class CSinceState {
@@ -65,12 +67,16 @@ class CSinceState {
   }
 
   // Records what the run collected. Only units with status ok whose file
-  // holds every entry asked for from the first on change their record:
-  // when the file starts later (the log moved on between range and
-  // get_last, or the unit answered fewer entries than asked) the record
-  // stays, so the next run asks again from the same place and loses
-  // nothing. Units that failed, had nothing new or were not in this run
-  // keep their records.
+  // holds every entry asked for from the first on, or every one the unit
+  // still held after the read (UnitOutcome::dropped_while_read), change
+  // their record: when the file starts later otherwise (the log moved on
+  // between range and get_last, or the unit answered fewer entries than
+  // asked) the record stays, so the next run asks again from the same
+  // place and loses nothing. A unit whose log dropped entries after its
+  // record (FetchPlan::dropped) has its record moved up to the log's first
+  // index at least, so that a drop is reported once. Units that failed,
+  // had nothing new and dropped nothing, or were not in this run keep
+  // their records.
   void Update(const std::vector<UnitOutcome>& units,
               std::chrono::system_clock::time_point now);
 

@@ -21,11 +21,14 @@ const char* UnitStatusName(UnitStatus status);
 // What to ask a unit for: get_last(count), which is meant to give the
 // entries with indexes from `from` to from + count - 1. `incremental` says
 // that only entries after those collected earlier are asked for; otherwise
-// the unit's whole log is. count 0: nothing to fetch.
+// the unit's whole log is. count 0: nothing to fetch. `dropped` counts the
+// entries after those collected earlier that the log no longer holds: its
+// first index has moved past them.
 struct FetchPlan {
   bool incremental = false;
   uint32_t from = 0;
   uint32_t count = 0;
+  uint32_t dropped = 0;
 };
 
 // What one log file received; the log writer's result.
@@ -53,6 +56,11 @@ struct UnitOutcome {
   uint32_t range_end = 0;
 
   FetchPlan asked;  // what was asked for
+  // Of the entries asked for, those the log dropped while it was read: the
+  // file starts that many entries after asked.from, and range, asked again
+  // afterwards, showed that the unit no longer holds any of them. Only
+  // looked at with -since.
+  uint32_t dropped_while_read = 0;
 
   // The file: its name in the archive, set only for kOk.
   std::string file;
@@ -60,6 +68,16 @@ struct UnitOutcome {
 
   double seconds = 0;  // time spent on the unit
 };
+
+// The entries that came after those an earlier -since run collected from
+// the unit and that the unit dropped before this run could collect them.
+// 0 for a unit the state did not know or whose log was reset, and for a
+// unit that failed (its record stays, and the next run counts them).
+inline uint64_t DroppedEntries(const UnitOutcome& unit) {
+  const bool known = unit.asked.incremental || unit.asked.dropped > 0;
+  if (!known || unit.status == UnitStatus::kFailed) return 0;
+  return uint64_t{unit.asked.dropped} + unit.dropped_while_read;
+}
 
 // True when the unit's file holds fewer entries than were asked for: the
 // file keeps what came, but the log is not complete.

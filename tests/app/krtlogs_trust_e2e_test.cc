@@ -151,6 +151,7 @@ Json ExpectedUnit(const Json& facts, const std::string& name,
                {"status", status},
                {"range", {{"first", first}, {"end", first + served}}},
                {"since", nullptr},
+               {"dropped", 0},
                {"entries", written},
                {"bytes", entry.is_null() ? Json(0) : entry["size"]},
                {"sha256", entry.is_null() ? Json(nullptr) : entry["sha256"]}};

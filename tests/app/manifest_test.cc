@@ -137,6 +137,7 @@ TEST(ManifestTest, ReadsBackWithEveryUnitAsRecorded) {
   empty.status = UnitStatus::kEmpty;
   empty.ranged = true;
   empty.range_first = empty.range_end = 7;
+  empty.asked.dropped = 4;  // its log moved on past what -since had
   units.push_back(empty);
   UnitOutcome failed;
   failed.name = "4";
@@ -157,23 +158,23 @@ TEST(ManifestTest, ReadsBackWithEveryUnitAsRecorded) {
     "units": [
       {"name": "1", "address": "10.1.2.1", "key": "10.1.2.1/log_man_v1",
        "file": "KRT1_log.jsonl", "status": "ok", "reason": null,
-       "range": {"first": 0, "end": 3}, "since": null,
+       "range": {"first": 0, "end": 3}, "since": null, "dropped": 0,
        "first_index": 0, "last_index": 2, "entries": 3, "bytes": 12,
        "sha256": "", "seconds": 0.25},
       {"name": "2", "address": "10.1.2.2", "key": "10.1.2.2/log_man_v1",
        "file": "KRT2_log.jsonl", "status": "ok", "reason": null,
-       "range": {"first": 0, "end": 105}, "since": 100,
+       "range": {"first": 0, "end": 105}, "since": 100, "dropped": 0,
        "first_index": 100, "last_index": 104, "entries": 5, "bytes": 9,
        "sha256": "", "seconds": 1.235},
       {"name": "3", "address": "10.1.2.3", "key": "10.1.2.3/log_man_v1",
        "file": null, "status": "empty", "reason": null,
-       "range": {"first": 7, "end": 7}, "since": null,
+       "range": {"first": 7, "end": 7}, "since": null, "dropped": 4,
        "first_index": null, "last_index": null, "entries": 0, "bytes": 0,
        "sha256": null, "seconds": 0.0},
       {"name": "4", "address": "10.1.2.4", "key": "10.1.2.4\u00c0/log_man_v1",
        "file": null, "status": "failed",
        "reason": "get_last: no answer within 60 s",
-       "range": null, "since": null,
+       "range": null, "since": null, "dropped": 0,
        "first_index": null, "last_index": null, "entries": 0, "bytes": 0,
        "sha256": null, "seconds": 0.0}
     ]})");

@@ -41,6 +41,7 @@ TEST(PlanFetchTest, OnlyNewEntriesWhileTheRecordStillFitsTheLog) {
     uint32_t first, last;            // range now
     bool incremental;
     uint32_t from, count;  // the plan
+    uint32_t dropped = 0;  // gone after the record, before the log's first
   };
   const Case cases[] = {
       {"no record", false, 0, 0, 0, 100, false, 0, 100},
@@ -50,7 +51,9 @@ TEST(PlanFetchTest, OnlyNewEntriesWhileTheRecordStillFitsTheLog) {
       {"nothing new", true, 99, 0, 0, 100, true, 100, 0},
       {"record one past the log", true, 100, 0, 0, 100, false, 0, 100},
       {"record far past the log", true, 500, 0, 0, 100, false, 0, 100},
-      {"entries dropped since", true, 49, 0, 60, 100, false, 60, 40},
+      {"entries dropped since", true, 49, 0, 60, 100, false, 60, 40, 10},
+      {"entries dropped, none left", true, 49, 0, 60, 60, false, 60, 0, 10},
+      {"inverted range after a record", true, 49, 0, 100, 60, false, 100, 0},
       {"record just before first", true, 59, 0, 60, 100, true, 60, 40},
       {"cleared, nothing new", true, 99, 0, 100, 100, false, 100, 0},
       {"cleared, then new entries", true, 99, 0, 100, 130, true, 100, 30},
@@ -65,6 +68,7 @@ TEST(PlanFetchTest, OnlyNewEntriesWhileTheRecordStillFitsTheLog) {
     EXPECT_EQ(c.incremental, plan.incremental) << c.what;
     EXPECT_EQ(c.from, plan.from) << c.what;
     EXPECT_EQ(c.count, plan.count) << c.what;
+    EXPECT_EQ(c.dropped, plan.dropped) << c.what;
   }
 }
 
@@ -119,7 +123,15 @@ TEST_F(SinceStateTest, OnlyUnitsThatGotEverythingAskedForMoveOn) {
   struct Case {
     const char* what;
     UnitOutcome unit;
-    bool moves;  // else "stays" keeps 41
+    bool moves;             // else "stays" keeps 41
+    uint32_t moved_to = 0;  // when not the file's last index
+  };
+  // The log dropped `n` entries: before the run (the plan says), or while
+  // it was read (the file starts that much later).
+  auto dropped = [](UnitOutcome unit, uint32_t before, uint32_t during) {
+    unit.asked.dropped = before;
+    unit.dropped_while_read = during;
+    return unit;
   };
   const Case cases[] = {
       {"whole log",
@@ -128,6 +140,17 @@ TEST_F(SinceStateTest, OnlyUnitsThatGotEverythingAskedForMoveOn) {
        true},
       {"log moved on during the call",
        Collected("stays", UnitStatus::kOk, {true, 42, 8}, 45, 8), false},
+      {"log moved on during the call, dropping what the file lacks",
+       dropped(Collected("stays", UnitStatus::kOk, {true, 42, 8}, 45, 8), 0, 3),
+       true},
+      {"log moved on past the record, then during the call",
+       dropped(Collected("stays", UnitStatus::kOk, {false, 50, 8}, 51, 8), 8,
+               1),
+       true},
+      {"entries dropped, none left",
+       dropped(Collected("stays", UnitStatus::kEmpty, {false, 10, 0}, 0, 0), 5,
+               0),
+       true, 9},
       {"fewer entries than asked, the newest",
        Collected("stays", UnitStatus::kOk, {false, 10, 50}, 55, 5), false},
       {"failed part-way",
@@ -147,7 +170,9 @@ TEST_F(SinceStateTest, OnlyUnitsThatGotEverythingAskedForMoveOn) {
     const SinceRecord* stays = state.Find("stays");
     ASSERT_NE(nullptr, stays);
     if (c.moves) {
-      EXPECT_EQ(c.unit.written.last, stays->last_index) << c.what;
+      EXPECT_EQ(c.moved_to != 0 ? c.moved_to : c.unit.written.last,
+                stays->last_index)
+          << c.what;
       EXPECT_EQ(10u, stays->log_first) << c.what;
       EXPECT_EQ("2026-12-08T23:15:00Z", stays->collected) << c.what;
     } else {

@@ -66,6 +66,16 @@ TEST(SummaryTest, Format) {
        "krtlogs: summary: 0 asked, 0 found, 0 collected, 0 empty, 0 failed; 0 "
        "entries, 0 bytes of log text; archive /w/KRTLogs.zip (22 bytes); 0.0 "
        "s"},
+      // Entries the units dropped are told only when there are any.
+      {[] {
+         SRunSummary s = Fetch();
+         s.dropped = 1234;
+         return s;
+       }(),
+       "krtlogs: summary: 10 asked, 10 found, 8 collected, 1 empty, 1 failed: "
+       "KRT33 (10.1.2.33); 800000 entries, 81234567 bytes of log text, 1234 "
+       "entries dropped by the units; archive /home/tech/run/KRTLogs.zip "
+       "(9123456 bytes); 12.3 s"},
       {Clear(),
        "krtlogs: summary: all asked, 7 found, 5 cleared, 1 not tried, 1 "
        "failed: KRT4 (10.1.2.4); 2.1 s"},
