@@ -89,6 +89,68 @@ std::string ChooseArchiveName(const COutputFolder& folder, bool single,
   return name;
 }
 
+namespace {
+
+// The number that the `width` digits of `text` at `at` give, or -1 when one
+// of them is not a digit.
+int Digits(const std::string& text, size_t at, size_t width) {
+  int value = 0;
+  for (size_t i = at; i < at + width; ++i) {
+    if (text[i] < '0' || text[i] > '9') return -1;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
+// Whether `stamp` ("YYYYMMDD-HHMMSS") reads as a date and a time.
+bool IsStamp(const std::string& stamp) {
+  if (stamp.size() != kStampSize - 1 || stamp[8] != '-') return false;
+  const int year = Digits(stamp, 0, 4);
+  const int month = Digits(stamp, 4, 2);
+  const int day = Digits(stamp, 6, 2);
+  const int hour = Digits(stamp, 9, 2);
+  const int minute = Digits(stamp, 11, 2);
+  const int second = Digits(stamp, 13, 2);
+  // 60: a leap second, as strftime may write it.
+  return year >= 0 && month >= 1 && month <= 12 && day >= 1 && day <= 31 &&
+         hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 &&
+         second >= 0 && second <= 60;
+}
+
+}  // namespace
+
+bool ReadStampedName(const std::string& base, const std::string& name,
+                     SStampedName& out) {
+  const size_t extension = sizeof(kExtension) - 1;
+  if (base.size() <= extension) return false;
+  const std::string head = base.substr(0, base.size() - extension) + "_";
+  const size_t stamp_size = kStampSize - 1;
+  if (name.size() < head.size() + stamp_size + extension ||
+      name.compare(0, head.size(), head) != 0 ||
+      name.compare(name.size() - extension, extension, kExtension) != 0) {
+    return false;
+  }
+  SStampedName read;
+  read.stamp = name.substr(head.size(), stamp_size);
+  if (!IsStamp(read.stamp)) return false;
+  const std::string tail =
+      name.substr(head.size() + stamp_size,
+                  name.size() - head.size() - stamp_size - extension);
+  if (!tail.empty()) {
+    // "-N": what ChooseArchiveName counts up to, without leading zeros.
+    const std::string digits = tail.substr(1);
+    if (tail[0] != '-' || digits.empty() || digits.size() > 6 ||
+        digits[0] == '0' ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+      return false;
+    }
+    read.number = static_cast<unsigned>(std::stoul(digits));
+    if (read.number < 2 || read.number > kMaxStampNumber) return false;
+  }
+  out = read;
+  return true;
+}
+
 unsigned BackupNumber(const std::string& name, const std::string& backup) {
   std::string open = name + kBackupOpen;
   if (backup.size() < open.size() + 2 || backup.compare(0, open.size(), open) ||

@@ -14,6 +14,9 @@
 // it was; with a backup asked for, it is first kept under the next free GNU
 // numbered backup name ("KRTLogs.zip.~1~", "KRTLogs.zip.~2~", ...).
 //
+// ReadStampedName tells the names ChooseArchiveName gives with a stamp
+// from every other name, for -keep.
+//
 // One thread uses a target; the folder must outlive it.
 #ifndef KRTLOGS_APP_ARCHIVE_TARGET_H_
 #define KRTLOGS_APP_ARCHIVE_TARGET_H_
@@ -49,6 +52,27 @@ std::string ChooseArchiveName(const COutputFolder& folder, bool single,
 // not write to (replacing it would overrule its owner).
 const std::string& EnsureReplaceable(const COutputFolder& folder,
                                      const std::string& name);
+
+// Where a stamped archive stands in its series: by its stamp, then by its
+// number ("-2", "-3", ...; 1 for none). Names of one series sort in the
+// order their runs started (as the local clock read), names of one second
+// in the order they were taken.
+struct SStampedName {
+  std::string stamp;  // "YYYYMMDD-HHMMSS"
+  unsigned number = 1;
+
+  bool operator<(const SStampedName& other) const {
+    return stamp != other.stamp ? stamp < other.stamp : number < other.number;
+  }
+};
+
+// True when `name` is exactly a name ChooseArchiveName gives with a stamp
+// for the series of `base` (a BaseArchiveName): the base's stem, "_", a
+// stamp that reads as a date and a time, an optional "-N" (N from 2, no
+// leading zero), ".zip"; then `out` gets its place. False for any other
+// name, backups and temporaries included.
+bool ReadStampedName(const std::string& base, const std::string& name,
+                     SStampedName& out);
 
 class CArchiveTarget {
  public:

@@ -26,6 +26,7 @@
 #include "app/resources.h"
 #include "app/signals.h"
 #include "app/stdout_lines.h"
+#include "app/steps/retention.h"
 #include "app/summary.h"
 #include "app/text_escape.h"
 #include "runtime/error/exception.h"
@@ -224,6 +225,14 @@ int RunWithOrb(const RunOptions& options, bool progress, SFetchPlan& plan,
       if (plan.since &&
           !SaveSinceState(*plan.since, extractor.outcomes(), *plan.folder)) {
         archived = false;
+      }
+      // Only once the new archive has its name may older ones go.
+      if (options.keep > 0) {
+        CRetention retention(*plan.folder, std::cerr, options.quiet);
+        if (!retention.Run(BaseArchiveName(options.single, options.address),
+                           plan.archive, options.keep)) {
+          archived = false;
+        }
       }
     }
     succeeded = fetched && archived;

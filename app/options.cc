@@ -33,7 +33,7 @@ const OptionSpelling kKnownOptions[] = {
     {"-partial", ValueKind::kNone},   {"-keep-going", ValueKind::kNone},
     {"-q", ValueKind::kNone},         {"-manifest", ValueKind::kNone},
     {"-since", ValueKind::kNone},     {"-stamp", ValueKind::kNone},
-    {"-noclobber", ValueKind::kNone},
+    {"-noclobber", ValueKind::kNone}, {"-keep", ValueKind::kRequired},
 };
 
 // The arguments that are neither a known option nor an option's value.
@@ -187,6 +187,14 @@ void ParseNewerOptions(CCommandLine& line, RunOptions& o) {
       Fail("-format needs tsv or jsonl, not " + Quoted(format));
     }
   }
+  if (line.Find("-keep")) {
+    std::string text = StrictValue(line, "-keep", "a number of archives");
+    unsigned long long keep = 0;
+    if (!ParseWhole(text, 1, INT_MAX, keep)) {
+      Fail("-keep needs a whole number of at least 1, not " + Quoted(text));
+    }
+    o.keep = static_cast<int>(keep);
+  }
   o.list = line.Find("-list");
   o.all = line.Find("-all");
   o.partial = line.Find("-partial");
@@ -203,6 +211,12 @@ void CheckCombinations(const RunOptions& o) {
   if (o.all && o.counted) Fail("-all and -n exclude each other");
   if (o.partial && o.single) Fail("-partial needs a count of units, not -s");
   if (o.partial && o.all) Fail("-partial and -all exclude each other");
+  // Archives are told apart by the stamp in their names; an unstamped
+  // archive replaces its predecessor and leaves nothing to keep.
+  if (o.keep > 0 && !o.stamp) Fail("-keep needs -stamp or -since");
+  if (o.keep > 0 && (o.clear || o.list)) {
+    Fail("-keep needs a run that writes an archive, not -clear or -list");
+  }
 }
 
 }  // namespace
@@ -271,6 +285,9 @@ std::string UsageText() {
       "run (implies -stamp)\n"
       "  -stamp          put the start time into the archive's name\n"
       "  -noclobber      stop when the archive already exists\n"
+      "  -keep N         with -stamp or -since: keep only the newest N "
+      "stamped archives\n"
+      "                  of this kind in the folder, the new one included\n"
       "  -q              no summary and no progress display\n"
       "  -h, -help       show this text; also --help\n"
       "  -version        show the version; also --version\n"
@@ -288,7 +305,8 @@ std::string UsageText() {
       "used,\n"
       "         -noclobber found the archive, or an older archive there cannot "
       "be\n"
-      "         replaced\n"
+      "         replaced; or an archive -keep should remove could not be\n"
+      "         removed\n"
       "  2      bad command line (one line on standard error; nothing "
       "contacted)\n"
       "  255    the units could not be found\n"

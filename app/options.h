@@ -51,6 +51,9 @@ struct RunOptions {
   bool since = false;                  // -since: only entries not yet collected
   bool stamp = false;                  // -stamp (implied by -since)
   bool noclobber = false;              // -noclobber
+  // -keep: stamped archives of the run's series kept in the folder, the
+  // new one included; 0 keeps them all.
+  int keep = 0;
 
   // The arguments as given, program name excluded (for the manifest).
   std::vector<std::string> arguments;

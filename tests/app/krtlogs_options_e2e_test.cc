@@ -61,7 +61,8 @@ TEST(KrtlogsAloneTest, BadValuesAreOneLineAndExitTwo) {
                            {"-format", "xml"},
                            {"-n", "99999999999"},
                            {"-s", "10.1.2.1/../../x"},
-                           {"-all", "-n", "2"}};
+                           {"-all", "-n", "2"},
+                           {"-keep", "2"}};
   for (const Strings& args : cases) {
     ProcessResult r = RunAlone(args, dir.path());
     std::string shown;

@@ -1,7 +1,8 @@
 // Archives to trust, end to end: MANIFEST.json and SHA256SUMS checked
 // against what the units served, JSON lines read back by a strict reader,
 // the same archive whatever the number of jobs, increments with -since,
-// stamped names and -noclobber.
+// entries a unit dropped before they could be collected, stamped names,
+// -keep and -noclobber.
 #include <signal.h>
 #include <unistd.h>
 
@@ -505,6 +506,68 @@ TEST(KrtlogsNoclobberTest, AnExistingArchiveStopsTheRunBeforeAnything) {
     EXPECT_EQ("keep me", ReadFile(dir.File(c.existing)));
     EXPECT_EQ(before, Folder::Files(dir.path()));
   }
+}
+
+// A unit logging far faster than it is collected, into a log of 20
+// entries: every later increment finds its log moved past the state and
+// says how many entries are lost, and -keep 2 leaves the two newest
+// archives, removing nothing but stamped archives.
+TEST_F(TrustE2eTest, DroppedEntriesAreToldAndOnlyTheNewestArchivesStay) {
+  StartUnits({"--units", "1", "--entries", "20", "--grow", "10.1.2.1:1000",
+              "--cap", "10.1.2.1:20"});
+  Strings kept = {"KRTLogs_20261301-000000.zip",  // month 13
+                  "KRTLogs_20000101-000000-02.zip",
+                  "KRTLogs_20000101-000000.zip.~1~", "older.zip"};
+  for (const std::string& name : kept) WriteFile(Work(name), name);
+  // The oldest stamped name of all, but a link.
+  const std::string link = "KRTLogs_19990101-000000.zip";
+  ASSERT_EQ(0, symlink("older.zip", Work(link).c_str()));
+  Strings archives;
+  std::string err;
+  uint32_t last = 0;
+  for (int run = 0; run < 3; ++run) {
+    // Until the unit has moved past what the last run collected (bounded).
+    for (int tries = 0; run > 0 && tries < 100; ++tries) {
+      const Strings listed = Lines(RunAt({"-s", "10.1.2.1", "-list"}, "/").out);
+      const std::string row = listed.empty() ? "" : listed.back();
+      const size_t at = row.find("\t10.1.2.1\t");
+      if (at != std::string::npos &&
+          std::stoul(row.substr(at + 10)) > uint64_t{last} + 1) {
+        break;
+      }
+    }
+    ProcessResult r =
+        RunAt({"-n", "1", "-since", "-keep", "2", "-manifest"}, work_.path());
+    ASSERT_EQ(0, r.status) << r.err;
+    err = r.err;
+    archives.push_back(ArchiveOf(r.out));
+    std::string error;
+    const Json facts = ReadArchiveFacts(Work(archives.back()), error);
+    ASSERT_FALSE(facts.is_null()) << error;
+    const Json& unit = facts["manifest"]["units"][0];
+    EXPECT_EQ(20u, unit["entries"]) << unit;
+    // The first increment knows nothing before it; each later one lost
+    // every entry between the last one collected and its file's first.
+    const uint64_t dropped =
+        run == 0 ? 0 : unit["first_index"].get<uint64_t>() - last - 1;
+    EXPECT_EQ(dropped, unit["dropped"]) << unit;
+    const std::string told =
+        "krtlogs: KRT1 (10.1.2.1): " + std::to_string(dropped) +
+        " entries were dropped by the unit before they "
+        "could be collected; collect more often\n";
+    EXPECT_EQ(run > 0, r.err.find(told) != std::string::npos) << r.err;
+    const std::string summed =
+        ", " + std::to_string(dropped) + " entries dropped by the units;";
+    EXPECT_EQ(run > 0, r.err.find(summed) != std::string::npos) << r.err;
+    last = State()["units"][Key("10.1.2.1")]["last_index"].get<uint32_t>();
+    EXPECT_EQ(unit["last_index"], last);
+  }
+  EXPECT_NE(std::string::npos, err.find("krtlogs: removed " + archives[0]))
+      << err;
+  kept.insert(kept.end(), {archives[1], archives[2], link, kStateFile});
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(kept, Files(work_.path()));
+  EXPECT_EQ("older.zip", ReadFile(Work(link)));
 }
 
 }  // namespace

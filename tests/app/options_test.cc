@@ -110,6 +110,8 @@ TEST(OptionsTest, NewerOptionsAndTheirValues) {
   EXPECT_FALSE(defaults.stamp);
   EXPECT_EQ("/", Parse({"-o", "/"}).options.output_dir);
   EXPECT_TRUE(Parse({"-all"}).options.all);
+  EXPECT_EQ(0, defaults.keep);
+  EXPECT_EQ(3, Parse({"-since", "-keep", "3"}).options.keep);
 }
 
 TEST(OptionsTest, BadValuesAreUsageErrors) {
@@ -139,6 +141,13 @@ TEST(OptionsTest, BadValuesAreUsageErrors) {
       {{"-all", "-n", "3"}, "-all and -n"},
       {{"-partial", "-s", "10.1.2.1"}, "-partial needs a count"},
       {{"-j", "\x1b[2J"}, "not '\\x1b[2J'"},
+      {{"-keep", "-stamp"}, "-keep needs a whole number of at least 1"},
+      {{"-stamp", "-keep", "0"}, "not '0'"},
+      {{"-stamp", "-keep", "2x"}, "not '2x'"},
+      {{"-stamp", "-keep", "99999999999"}, "not '99999999999'"},
+      {{"-stamp", "-keep"}, "-keep needs"},
+      {{"-keep", "2"}, "-keep needs -stamp or -since"},
+      {{"-since", "-keep", "2", "-clear"}, "not -clear or -list"},
   };
   for (const auto& c : cases) {
     ParsedCommandLine p = Parse(c.args);
@@ -174,9 +183,10 @@ TEST(OptionsTest, UnknownArgumentsAreNamedOnce) {
 TEST(OptionsTest, UsageTextNamesEveryOptionAndTheExitStatuses) {
   const std::string text = UsageText();
   for (const char* option :
-       {"-n COUNT", "-s ADDRESS", "-all", "-clear", "-list", "-j N", "-timeout",
-        "-o DIR", "-partial", "-keep-going", "-format", "-manifest", "-since",
-        "-stamp", "-noclobber", "-q", "-help", "-version", "255"}) {
+       {"-n COUNT", "-s ADDRESS", "-all",   "-clear",   "-list",
+        "-j N",     "-timeout",   "-o DIR", "-partial", "-keep-going",
+        "-format",  "-manifest",  "-since", "-stamp",   "-noclobber",
+        "-keep N",  "-q",         "-help",  "-version", "255"}) {
     EXPECT_NE(std::string::npos, text.find(option)) << option;
   }
   EXPECT_NE(std::string::npos, text.find("\n  128+n  interrupted by signal"));
