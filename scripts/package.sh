@@ -156,6 +156,21 @@ if [ "$got" != "krtlogs $version" ]; then
   exit 1
 fi
 
+echo "== the scheduled collection" >&2
+unit=/usr/lib/systemd/system/krtlogs-collect
+systemd-analyze verify "$unit.service" "$unit.timer"
+# --threshold counts tenths: an exposure above 3.0 ("OK") fails.
+if ! systemd-analyze security --offline=true --threshold=30 "$unit.service" \
+  >/dev/null; then
+  systemd-analyze security --offline=true "$unit.service" | tail -1 >&2
+  echo "krtlogs-collect.service is exposed more than 3.0" >&2
+  exit 1
+fi
+getent passwd krtlogs >/dev/null ||
+  { echo "installing krtlogs made no user krtlogs" >&2; exit 1; }
+dpkg-query -W -f='${Conffiles}\n' krtlogs | grep -q '^ /etc/krtlogs/collect.conf ' ||
+  { echo "/etc/krtlogs/collect.conf is not a conffile of krtlogs" >&2; exit 1; }
+
 echo "== purging the packages" >&2
 remove
 libdir=/usr/lib/$multiarch
