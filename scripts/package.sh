@@ -125,9 +125,16 @@ for p in "${packages[@]}"; do
 done
 work=$(mktemp -d "${TMPDIR:-/tmp}/krtlogs-package.XXXXXX")
 installed=false
+# A purge leaves the system user of the scheduled collection, as Debian's
+# packages do; the check removes it again when it made it.
+user_before=false
+if getent passwd krtlogs >/dev/null; then user_before=true; fi
 remove() {
   "${sudo_cmd[@]}" dpkg --purge "${packages[@]}" >/dev/null
   installed=false
+  if ! $user_before && getent passwd krtlogs >/dev/null; then
+    "${sudo_cmd[@]}" userdel krtlogs
+  fi
 }
 # shellcheck disable=SC2317  # called by the trap
 finish() {
