@@ -1,6 +1,7 @@
 # Debian packages, made by CPack from the install components (see
 # scripts/package.sh, which configures with QO_DEBIAN_LAYOUT=ON):
-#   krtlogs        the tool, its manual page and bash completion
+#   krtlogs        the tool, its manual page and bash completion, and its
+#                  scheduled collection (a systemd service and timer)
 #   krtlogs-tools  velto-repo and krt-sim, a bench without real units
 #   libqo-dev      the qo runtime's development files: headers, static
 #                  libraries, the development links of the shared ones,
@@ -37,7 +38,8 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # leaves static libraries and the .comment and .note sections alone.
 set(CPACK_STRIP_FILES OFF)
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/QoDebStrip.cmake
-                            ${PROJECT_SOURCE_DIR}/cmake/QoDebRuntime.cmake)
+                            ${PROJECT_SOURCE_DIR}/cmake/QoDebRuntime.cmake
+                            ${PROJECT_SOURCE_DIR}/cmake/QoDebEtc.cmake)
 set(CPACK_QO_STRIP ${CMAKE_STRIP})
 set(CPACK_QO_LIBDIR ${CMAKE_INSTALL_LIBDIR})
 set(CPACK_QO_CONTROL_DIR ${PROJECT_BINARY_DIR}/packaging)
@@ -50,6 +52,13 @@ servants, and a zip archive writer.")
 set(CPACK_DEBIAN_KRTLOGS_PACKAGE_NAME krtlogs)
 set(CPACK_DEBIAN_KRTLOGS_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_KRTLOGS_PACKAGE_RECOMMENDS bash-completion)
+# The scheduled collection: its configuration file is a conffile, so that
+# an upgrade keeps the operator's edits; the maintainer scripts make its
+# system user and tell systemd about the units (packaging/systemd/).
+set(_qo_systemd ${PROJECT_SOURCE_DIR}/packaging/systemd)
+set(CPACK_DEBIAN_KRTLOGS_PACKAGE_CONTROL_EXTRA
+    ${_qo_systemd}/conffiles ${_qo_systemd}/postinst ${_qo_systemd}/prerm
+    ${_qo_systemd}/postrm)
 set(CPACK_COMPONENT_KRTLOGS_DESCRIPTION
 "collects the logs of KRT units into a zip archive
 krtlogs finds the KRT units of this host's network through the Velto

@@ -125,9 +125,16 @@ for p in "${packages[@]}"; do
 done
 work=$(mktemp -d "${TMPDIR:-/tmp}/krtlogs-package.XXXXXX")
 installed=false
+# A purge leaves the system user of the scheduled collection, as Debian's
+# packages do; the check removes it again when it made it.
+user_before=false
+if getent passwd krtlogs >/dev/null; then user_before=true; fi
 remove() {
   "${sudo_cmd[@]}" dpkg --purge "${packages[@]}" >/dev/null
   installed=false
+  if ! $user_before && getent passwd krtlogs >/dev/null; then
+    "${sudo_cmd[@]}" userdel krtlogs
+  fi
 }
 # shellcheck disable=SC2317  # called by the trap
 finish() {
@@ -155,6 +162,21 @@ if [ "$got" != "krtlogs $version" ]; then
   echo "krtlogs --version printed '$got', not 'krtlogs $version'" >&2
   exit 1
 fi
+
+echo "== the scheduled collection" >&2
+unit=/usr/lib/systemd/system/krtlogs-collect
+systemd-analyze verify "$unit.service" "$unit.timer"
+# --threshold counts tenths: an exposure above 3.0 ("OK") fails.
+if ! systemd-analyze security --offline=true --threshold=30 "$unit.service" \
+  >/dev/null; then
+  systemd-analyze security --offline=true "$unit.service" | tail -1 >&2
+  echo "krtlogs-collect.service is exposed more than 3.0" >&2
+  exit 1
+fi
+getent passwd krtlogs >/dev/null ||
+  { echo "installing krtlogs made no user krtlogs" >&2; exit 1; }
+dpkg-query -W -f='${Conffiles}\n' krtlogs | grep -q '^ /etc/krtlogs/collect.conf ' ||
+  { echo "/etc/krtlogs/collect.conf is not a conffile of krtlogs" >&2; exit 1; }
 
 echo "== purging the packages" >&2
 remove

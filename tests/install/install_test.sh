@@ -29,6 +29,9 @@ expected=(
   share/man/man1/velto-repo.1.gz
   share/man/man1/krt-sim.1.gz
   share/bash-completion/completions/krtlogs
+  lib/systemd/system/krtlogs-collect.service
+  lib/systemd/system/krtlogs-collect.timer
+  etc/krtlogs/collect.conf
   share/doc/krtlogs/README.md
   share/qo/idl/qoc_log.idl
   include/qo/qoc_common.hh
@@ -69,6 +72,8 @@ while IFS= read -r f; do
     "$libdir"/libqo_* | "$libdir"/cmake/qo/* | "$libdir"/pkgconfig/qo*.pc) ;;
     share/man/man1/*.1.gz | share/bash-completion/completions/krtlogs) ;;
     share/doc/* | share/qo/idl/*.idl | share/lintian/overrides/*) ;;
+    lib/systemd/system/krtlogs-collect.* | lib/sysusers.d/krtlogs.conf) ;;
+    etc/krtlogs/collect.conf) ;;
     *) fail "unexpected file $f" ;;
   esac
   case $f in
