@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/archive_target.h"
 #include "app/call_limits.h"
@@ -20,6 +21,7 @@
 #include "app/krt_log_extractor.h"
 #include "app/orb_scope.h"
 #include "app/output/manifest.h"
+#include "app/output/metrics.h"
 #include "app/output/since_state.h"
 #include "app/progress.h"
 #include "app/reasons.h"
@@ -30,6 +32,7 @@
 #include "app/summary.h"
 #include "app/text_escape.h"
 #include "runtime/error/exception.h"
+#include "runtime/pos/ip_address.h"
 
 namespace {
 
@@ -57,6 +60,8 @@ struct SFetchPlan {
   std::string archive;
   std::optional<CSinceState> since;
   RunRecord run;
+  std::unique_ptr<CMetricsFile> metrics;  // with -metrics
+  std::vector<SMetricsUnit> units;        // each unit's outcome, for it
 };
 
 // Takes the folder and decides the archive's name; false (reason on
@@ -76,6 +81,9 @@ bool PrepareFetch(const RunOptions& options, std::time_t start,
     // An older archive the run could not replace stops it here, before a
     // unit is asked for a log that no archive could keep.
     EnsureReplaceable(*plan.folder, plan.archive);
+    if (!options.metrics_file.empty()) {
+      plan.metrics.reset(new CMetricsFile(options.metrics_file));
+    }
     if (options.since) {
       plan.since = CSinceState::Load(*plan.folder);
       if (!plan.since->problem().empty()) {
@@ -122,13 +130,17 @@ void DescribeArchive(const COutputFolder& folder, const std::string& name,
   }
 }
 
-void SummariseFetch(const CKRTLogExtractor& extractor, SRunSummary& summary) {
+void SummariseFetch(const CKRTLogExtractor& extractor, SRunSummary& summary,
+                    std::vector<SMetricsUnit>& units) {
   size_t index = 0;
   for (const SKRTRecord& unit : extractor.units()) {
     const UnitOutcome& outcome = extractor.outcomes().at(index++);
     summary.entries += outcome.written.entries;
     summary.bytes += outcome.written.bytes;
     summary.dropped += DroppedEntries(outcome);
+    units.push_back(SMetricsUnit{"KRT" + unit.name,
+                                 qo::pos::dotted_address(unit.address),
+                                 !FellShort(outcome), DroppedEntries(outcome)});
     if (outcome.status == UnitStatus::kEmpty) {
       ++summary.empty;
     } else if (outcome.status == UnitStatus::kFailed) {
@@ -139,6 +151,42 @@ void SummariseFetch(const CKRTLogExtractor& extractor, SRunSummary& summary) {
       ++summary.done;
     }
   }
+}
+
+// Writes the run's metrics; the exit status to give: a run whose metrics
+// are lost fails, as whatever watches them would not see it.
+int WriteMetrics(const SRunSummary& summary, std::time_t start, int status,
+                 SFetchPlan& plan) {
+  SMetricsRun run;
+  run.asked = summary.asked;
+  run.found = summary.found;
+  run.collected = summary.done;
+  run.empty = summary.empty;
+  for (const SMetricsUnit& unit : plan.units) {
+    if (!unit.collected) ++run.failed;
+  }
+  for (const std::string& label : summary.failed) {
+    if (label.size() > 11 &&
+        label.compare(label.size() - 11, 11, " incomplete") == 0) {
+      ++run.incomplete;
+    }
+  }
+  run.failed -= run.incomplete;
+  run.entries = summary.entries;
+  run.bytes = summary.bytes;
+  run.dropped = summary.dropped;
+  run.archive_bytes = summary.archive_bytes;
+  run.seconds = summary.seconds;
+  run.exit_status = status & 0xFF;
+  run.started = start;
+  run.units = std::move(plan.units);
+  try {
+    plan.metrics->Write(MetricsText(run, plan.metrics->history()));
+  } catch (const std::exception& e) {
+    Warn(FailureWords(e));
+    return status == kExitSuccess ? kExitFailure : status;
+  }
+  return status;
 }
 
 // Discovery as the options ask for it, with its lines. False when the run
@@ -210,7 +258,7 @@ int RunWithOrb(const RunOptions& options, bool progress, SFetchPlan& plan,
     summary.not_tried = extractor.clearing().not_tried;
   } else {
     bool fetched = extractor.GetLogs();
-    SummariseFetch(extractor, summary);
+    SummariseFetch(extractor, summary, plan.units);
     if (extractor.EveryUnitFailed()) {
       // An archive without a single log would replace an older one that
       // may be the only copy of what the units held.
@@ -294,11 +342,12 @@ int RunKrtLogs(int argc, const char* const* argv) {
                   : options.single ? 1
                                    : options.count;
   int status = RunWithOrb(options, progress, plan, summary);
+  summary.seconds =
+      std::chrono::duration<double>(SteadyClock::now() - started).count();
   if (!options.list && !options.quiet) {
-    summary.seconds =
-        std::chrono::duration<double>(SteadyClock::now() - started).count();
     std::cerr << SummaryLine(summary) << std::endl;
   }
+  if (plan.metrics) status = WriteMetrics(summary, start, status, plan);
   // A listing is the run's only product: one that did not reach standard
   // output is a failed run. (Fetching and clearing leave the archive and
   // the units as their product.)

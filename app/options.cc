@@ -24,16 +24,17 @@ struct OptionSpelling {
 // Every option the tool knows. An optional value is taken only when it does
 // not begin with "-"; a required one whatever it holds.
 const OptionSpelling kKnownOptions[] = {
-    {"-n", ValueKind::kOptional},     {"-N", ValueKind::kOptional},
-    {"-s", ValueKind::kOptional},     {"-S", ValueKind::kOptional},
-    {"-clear", ValueKind::kNone},     {"-CLEAR", ValueKind::kNone},
-    {"-j", ValueKind::kRequired},     {"-timeout", ValueKind::kRequired},
-    {"-o", ValueKind::kRequired},     {"-format", ValueKind::kRequired},
-    {"-list", ValueKind::kNone},      {"-all", ValueKind::kNone},
-    {"-partial", ValueKind::kNone},   {"-keep-going", ValueKind::kNone},
-    {"-q", ValueKind::kNone},         {"-manifest", ValueKind::kNone},
-    {"-since", ValueKind::kNone},     {"-stamp", ValueKind::kNone},
-    {"-noclobber", ValueKind::kNone}, {"-keep", ValueKind::kRequired},
+    {"-n", ValueKind::kOptional},       {"-N", ValueKind::kOptional},
+    {"-s", ValueKind::kOptional},       {"-S", ValueKind::kOptional},
+    {"-clear", ValueKind::kNone},       {"-CLEAR", ValueKind::kNone},
+    {"-j", ValueKind::kRequired},       {"-timeout", ValueKind::kRequired},
+    {"-o", ValueKind::kRequired},       {"-format", ValueKind::kRequired},
+    {"-list", ValueKind::kNone},        {"-all", ValueKind::kNone},
+    {"-partial", ValueKind::kNone},     {"-keep-going", ValueKind::kNone},
+    {"-q", ValueKind::kNone},           {"-manifest", ValueKind::kNone},
+    {"-since", ValueKind::kNone},       {"-stamp", ValueKind::kNone},
+    {"-noclobber", ValueKind::kNone},   {"-keep", ValueKind::kRequired},
+    {"-metrics", ValueKind::kRequired},
 };
 
 // The arguments that are neither a known option nor an option's value.
@@ -195,6 +196,18 @@ void ParseNewerOptions(CCommandLine& line, RunOptions& o) {
     }
     o.keep = static_cast<int>(keep);
   }
+  if (line.Find("-metrics")) {
+    std::string file = StrictValue(line, "-metrics", "a file");
+    if (file[0] == '-') {
+      Fail("-metrics needs a file, not the option " + Quoted(file) +
+           " (write ./" + EscapeControlCharacters(file) +
+           " for a file of that name)");
+    }
+    if (file.back() == '/') {
+      Fail("-metrics needs a file, not the folder " + Quoted(file));
+    }
+    o.metrics_file = file;
+  }
   o.list = line.Find("-list");
   o.all = line.Find("-all");
   o.partial = line.Find("-partial");
@@ -214,6 +227,9 @@ void CheckCombinations(const RunOptions& o) {
   // Archives are told apart by the stamp in their names; an unstamped
   // archive replaces its predecessor and leaves nothing to keep.
   if (o.keep > 0 && !o.stamp) Fail("-keep needs -stamp or -since");
+  if (!o.metrics_file.empty() && (o.clear || o.list)) {
+    Fail("-metrics describes a run that collects, not -clear or -list");
+  }
   if (o.keep > 0 && (o.clear || o.list)) {
     Fail("-keep needs a run that writes an archive, not -clear or -list");
   }
@@ -288,6 +304,9 @@ std::string UsageText() {
       "  -keep N         with -stamp or -since: keep only the newest N "
       "stamped archives\n"
       "                  of this kind in the folder, the new one included\n"
+      "  -metrics FILE   write the run's outcome to FILE in the Prometheus "
+      "text\n"
+      "                  format (for node_exporter's textfile collector)\n"
       "  -q              no summary and no progress display\n"
       "  -h, -help       show this text; also --help\n"
       "  -version        show the version; also --version\n"

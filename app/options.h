@@ -54,6 +54,9 @@ struct RunOptions {
   // -keep: stamped archives of the run's series kept in the folder, the
   // new one included; 0 keeps them all.
   int keep = 0;
+  // -metrics: the file the run's outcome is written to in the Prometheus
+  // text format; empty: none.
+  std::string metrics_file;
 
   // The arguments as given, program name excluded (for the manifest).
   std::vector<std::string> arguments;

@@ -8,7 +8,7 @@ packages=(
   zlib1g-dev libdeflate-dev libssl-dev nlohmann-json3-dev
   omniidl libomniorb4-dev
   googletest libgtest-dev
-  unzip p7zip-full zip pigz python3
+  unzip p7zip-full zip pigz python3 python3-prometheus-client
   procps iproute2
   groff-base man-db
   dpkg-dev lintian binutils file

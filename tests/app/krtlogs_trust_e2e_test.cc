@@ -525,6 +525,16 @@ TEST_F(TrustE2eTest, DroppedEntriesAreToldAndOnlyTheNewestArchivesStay) {
   Strings archives;
   std::string err;
   uint32_t last = 0;
+  uint64_t dropped_total = 0;
+  // The metrics as Prometheus' own parser (Debian's python3-prometheus-client,
+  // hence Debian's python3) reads them, a sample a line.
+  const char* parse =
+      "import sys\n"
+      "from prometheus_client.parser import text_string_to_metric_families\n"
+      "for f in text_string_to_metric_families(open(sys.argv[1]).read()):\n"
+      "  for s in f.samples:\n"
+      "    print(s.name, ','.join(k + '=' + v for k, v in "
+      "sorted(s.labels.items())), int(s.value))\n";
   for (int run = 0; run < 3; ++run) {
     // Until the unit has moved past what the last run collected (bounded).
     for (int tries = 0; run > 0 && tries < 100; ++tries) {
@@ -536,8 +546,9 @@ TEST_F(TrustE2eTest, DroppedEntriesAreToldAndOnlyTheNewestArchivesStay) {
         break;
       }
     }
-    ProcessResult r =
-        RunAt({"-n", "1", "-since", "-keep", "2", "-manifest"}, work_.path());
+    ProcessResult r = RunAt({"-n", "1", "-since", "-keep", "2", "-manifest",
+                             "-metrics", "krtlogs.prom"},
+                            work_.path());
     ASSERT_EQ(0, r.status) << r.err;
     err = r.err;
     archives.push_back(ArchiveOf(r.out));
@@ -561,10 +572,29 @@ TEST_F(TrustE2eTest, DroppedEntriesAreToldAndOnlyTheNewestArchivesStay) {
     EXPECT_EQ(run > 0, r.err.find(summed) != std::string::npos) << r.err;
     last = State()["units"][Key("10.1.2.1")]["last_index"].get<uint32_t>();
     EXPECT_EQ(unit["last_index"], last);
+    dropped_total += dropped;
+    ProcessResult metrics =
+        RunProcess({"/usr/bin/python3", "-c", parse, Work("krtlogs.prom")});
+    ASSERT_EQ(0, metrics.status) << metrics.err;
+    const Strings samples = Lines(metrics.out);
+    for (const std::string& sample : Strings{
+             "krtlogs_run_units outcome=collected 1", "krtlogs_run_entries  20",
+             "krtlogs_run_exit_status  0",
+             "krtlogs_runs_total  " + std::to_string(run + 1),
+             "krtlogs_run_entries_dropped  " + std::to_string(dropped),
+             "krtlogs_entries_dropped_total  " + std::to_string(dropped_total),
+             "krtlogs_unit_entries_dropped address=10.1.2.1,unit=KRT1 " +
+                 std::to_string(dropped)}) {
+      EXPECT_NE(samples.end(),
+                std::find(samples.begin(), samples.end(), sample))
+          << sample << "\n"
+          << metrics.out;
+    }
   }
   EXPECT_NE(std::string::npos, err.find("krtlogs: removed " + archives[0]))
       << err;
-  kept.insert(kept.end(), {archives[1], archives[2], link, kStateFile});
+  kept.insert(kept.end(),
+              {archives[1], archives[2], link, kStateFile, "krtlogs.prom"});
   std::sort(kept.begin(), kept.end());
   EXPECT_EQ(kept, Files(work_.path()));
   EXPECT_EQ("older.zip", ReadFile(Work(link)));

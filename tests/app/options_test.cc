@@ -148,6 +148,11 @@ TEST(OptionsTest, BadValuesAreUsageErrors) {
       {{"-stamp", "-keep"}, "-keep needs"},
       {{"-keep", "2"}, "-keep needs -stamp or -since"},
       {{"-since", "-keep", "2", "-clear"}, "not -clear or -list"},
+      {{"-metrics"}, "-metrics needs a file"},
+      {{"-metrics", "-q"}, "not the option '-q'"},
+      {{"-metrics", "out/"}, "not the folder 'out/'"},
+      {{"-list", "-metrics", "m.prom"},
+       "-metrics describes a run that collects"},
   };
   for (const auto& c : cases) {
     ParsedCommandLine p = Parse(c.args);

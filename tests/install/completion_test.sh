@@ -14,7 +14,7 @@ touch "$folder/KRTLogs.zip" "$folder/lots"
 cd "$folder"
 
 all="-n -s -all -clear -keep-going -list -partial -j -timeout -o -q"
-all+=" -manifest -format -since -stamp -keep -noclobber -h -help --help"
+all+=" -manifest -format -since -stamp -keep -metrics -noclobber -h -help --help"
 all+=" -version --version"
 failures=0
 # The words typed (the last one is being completed) and what is offered,
@@ -35,6 +35,7 @@ krtlogs -cl=-clear
 krtlogs -no=-noclobber
 krtlogs --=--help|--version
 krtlogs -k=-keep|-keep-going
+krtlogs -metrics l=logs|lots
 krtlogs -keep =
 krtlogs -format =jsonl|tsv
 krtlogs -format j=jsonl

@@ -102,7 +102,8 @@ check_component() {
     [ ! -e "$dir/$other" ] || fail "component $component holds $other"
   done
 }
-check_component krtlogs bin/krtlogs bin/velto-repo include "$libdir"
+check_component krtlogs bin/krtlogs bin/velto-repo include \
+  "$libdir/libqo_zip.so.1" "$libdir/cmake" "$libdir/pkgconfig"
 check_component tools bin/krt-sim bin/krtlogs include "$libdir" \
   share/man/man1/krtlogs.1.gz
 check_component dev include/qo/runtime/log/manager_if.h bin share/man \
