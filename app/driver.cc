@@ -147,6 +147,7 @@ void SummariseFetch(const CKRTLogExtractor& extractor, SRunSummary& summary,
       summary.failed.push_back(UnitLabel(unit));
     } else if (IsIncomplete(outcome)) {
       summary.failed.push_back(UnitLabel(unit) + " incomplete");
+      ++summary.incomplete;
     } else {
       ++summary.done;
     }
@@ -165,12 +166,7 @@ int WriteMetrics(const SRunSummary& summary, std::time_t start, int status,
   for (const SMetricsUnit& unit : plan.units) {
     if (!unit.collected) ++run.failed;
   }
-  for (const std::string& label : summary.failed) {
-    if (label.size() > 11 &&
-        label.compare(label.size() - 11, 11, " incomplete") == 0) {
-      ++run.incomplete;
-    }
-  }
+  run.incomplete = summary.incomplete;
   run.failed -= run.incomplete;
   run.entries = summary.entries;
   run.bytes = summary.bytes;

@@ -36,11 +36,12 @@ struct SRunSummary {
   size_t done = 0;
   size_t empty = 0;                 // fetching: units with no entries
   std::vector<std::string> failed;  // UnitLabel of each failed unit
-  size_t not_tried = 0;             // clearing: units left after a stop
-  uint64_t entries = 0;             // fetching: entries written
-  uint64_t bytes = 0;               // fetching: bytes of log text written
-  uint64_t dropped = 0;  // fetching: entries the units dropped uncollected
-  std::string archive;   // full path; empty when none written
+  size_t incomplete = 0;  // fetching: of `failed`, units whose file fell short
+  size_t not_tried = 0;   // clearing: units left after a stop
+  uint64_t entries = 0;   // fetching: entries written
+  uint64_t bytes = 0;     // fetching: bytes of log text written
+  uint64_t dropped = 0;   // fetching: entries the units dropped uncollected
+  std::string archive;    // full path; empty when none written
   uint64_t archive_bytes = 0;
   double seconds = 0;  // from the start of the run to the summary
 };
