@@ -2,7 +2,7 @@
 # Runs ansible/collect.yml over real ssh, as README's "Many sites" says, and
 # checks each outcome (check_collected.py). Two sites, plant-north and
 # plant-south, each a network namespace with its own sshd, velto-repo and
-# krt-sim (24 units; plant-south's 10.1.2.24 fails every read, plant-north's
+# krt-sim (24 units; plant-south's 10.1.2.9 fails every read, plant-north's
 # never answers), joined to the controller's namespace by veth pairs on
 # 10.23.N.0/30. The cases, in order (the command lines are README's own,
 # taken from it): the package installed on both sites at once (one waits
@@ -102,8 +102,10 @@ SetEnv SHLVL=2
 EOF
 done
 start_site() {
-  local n=$1 faults=(--fault 10.1.2.24:get-last-error:0x20000001)
-  [ "$n" = 1 ] && faults=(--fault 10.1.2.24:hang:get_last)
+  # 10.1.2.9: the last of the 24 in the repository's order, which -n
+  # follows; -n 20 does not reach it.
+  local n=$1 faults=(--fault 10.1.2.9:get-last-error:0x20000001)
+  [ "$n" = 1 ] && faults=(--fault 10.1.2.9:hang:get_last)
   ip netns exec "$tag-$n" velto-repo >"$work/repo-$n.out" 2>&1 &
   wait_for "$work/repo-$n.out" "velto-repo ready"
   ip netns exec "$tag-$n" krt-sim --units 24 --entries 200 "${faults[@]}" \
@@ -139,7 +141,7 @@ all:
   hosts:
     plant-north:
       ansible_host: 10.23.1.2
-      krtlogs_args: "{{ ['-s', '10.1.2.24', '-timeout', '30'] if krtlogs_test_case == 'cut' else ['-n', '3'] }}"
+      krtlogs_args: "{{ ['-s', '10.1.2.9', '-timeout', '30'] if krtlogs_test_case == 'cut' else ['-n', '3'] }}"
       krtlogs_workdir: $work/plant-north/work
       krtlogs_statedir: $work/plant-north/state
     plant-south:

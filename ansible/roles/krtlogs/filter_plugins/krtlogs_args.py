@@ -6,6 +6,7 @@ from __future__ import absolute_import, division, print_function
 
 __metaclass__ = type
 
+import json
 import shlex
 
 from ansible.errors import AnsibleFilterError
@@ -27,9 +28,11 @@ def krtlogs_argv(args, stray=None):
     ansible-playbook's -e key=value left over (_raw_params): the arguments
     a blank cut off, refused rather than lost."""
     if stray:
+        whole = "%s %s" % (args, stray)
         raise AnsibleFilterError(
             "-e krtlogs_args=%s would lose %s: -e key=value ends a value at "
-            "the first blank; %s" % (args, stray, WORKING_FORMS)
+            "the first blank; write -e 'krtlogs_args=\"%s\"' or -e '%s'"
+            % (args, stray, whole, json.dumps({"krtlogs_args": shlex.split(whole)}))
         )
     if isinstance(args, string_types):
         try:
