@@ -68,9 +68,15 @@ def check_archive(site, path, count, entries):
             )
 
 
-# What each case collects on a site: units (names) and entries per log.
-# -since collects the units' 200 entries once, then nothing new.
-COLLECTED = {"string": (20, 200), "since1": (20, 200), "since2": (20, 0)}
+# What each case collects on a site: units, logs and entries per log.
+# -since collects the units' 200 entries once, then nothing new: the units
+# are empty, the archive holds no log.
+COLLECTED = {
+    "string": (20, 20, 200),
+    "since1": (20, 20, 200),
+    "since2": (20, 0, 0),
+    "cut": (3, 3, 200),
+}
 DEFAULT_UNITS = {"plant-north": 3, "plant-south": 23}
 
 
@@ -125,8 +131,8 @@ def main():
             "%s: %s archive %s" % (case, name, path),
         ):
             continue
-        units, entries = COLLECTED.get(case, (DEFAULT_UNITS[name], 200))
-        check_archive(name, path, units, entries)
+        units, logs, entries = COLLECTED.get(case, (DEFAULT_UNITS[name],) * 2 + (200,))
+        check_archive(name, path, logs, entries)
         expect(site["units_collected"] + site["units_empty"] == units, "%s: %s" % (case, site))
         folder_left = os.path.join(root, name, "work")
         expect(
