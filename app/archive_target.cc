@@ -17,8 +17,11 @@ namespace {
 constexpr char kMultiName[] = "KRTLogs";
 constexpr char kSinglePrefix[] = "KRTLog_";
 constexpr char kExtension[] = ".zip";
-constexpr char kStampFormat[] = "%Y%m%d-%H%M%S";
-constexpr size_t kStampSize = sizeof("YYYYMMDD-HHMMSS");
+constexpr char kStampFormat[] = "%Y%m%d-%H%M%SZ";
+// The stamp with its "Z"; names of releases before it carried the local
+// time without one ("YYYYMMDD-HHMMSS") and are still read, for -keep.
+constexpr size_t kStampSize = sizeof("YYYYMMDD-HHMMSSZ");
+constexpr size_t kLocalStampSize = sizeof("YYYYMMDD-HHMMSS");
 constexpr char kBackupOpen[] = ".~";
 constexpr char kBackupClose = '~';
 // Backup numbers beyond this are not ours to count.
@@ -62,10 +65,10 @@ std::string BaseArchiveName(bool single, const std::string& address) {
 }
 
 std::string StampText(std::time_t start) {
-  struct tm local;
+  struct tm utc;
   char text[kStampSize];
-  if (localtime_r(&start, &local) == nullptr ||
-      strftime(text, sizeof(text), kStampFormat, &local) == 0) {
+  if (gmtime_r(&start, &utc) == nullptr ||
+      strftime(text, sizeof(text), kStampFormat, &utc) == 0) {
     throw qo::exception_t("cannot write the start time " +
                           std::to_string(start) + " as a stamp");
   }
@@ -102,9 +105,10 @@ int Digits(const std::string& text, size_t at, size_t width) {
   return value;
 }
 
-// Whether `stamp` ("YYYYMMDD-HHMMSS") reads as a date and a time.
+// Whether `stamp` ("YYYYMMDD-HHMMSS", the "Z" taken off) reads as a date
+// and a time.
 bool IsStamp(const std::string& stamp) {
-  if (stamp.size() != kStampSize - 1 || stamp[8] != '-') return false;
+  if (stamp.size() != kLocalStampSize - 1 || stamp[8] != '-') return false;
   const int year = Digits(stamp, 0, 4);
   const int month = Digits(stamp, 4, 2);
   const int day = Digits(stamp, 6, 2);
@@ -124,7 +128,7 @@ bool ReadStampedName(const std::string& base, const std::string& name,
   const size_t extension = sizeof(kExtension) - 1;
   if (base.size() <= extension) return false;
   const std::string head = base.substr(0, base.size() - extension) + "_";
-  const size_t stamp_size = kStampSize - 1;
+  const size_t stamp_size = kLocalStampSize - 1;
   if (name.size() < head.size() + stamp_size + extension ||
       name.compare(0, head.size(), head) != 0 ||
       name.compare(name.size() - extension, extension, kExtension) != 0) {
@@ -133,9 +137,11 @@ bool ReadStampedName(const std::string& base, const std::string& name,
   SStampedName read;
   read.stamp = name.substr(head.size(), stamp_size);
   if (!IsStamp(read.stamp)) return false;
-  const std::string tail =
+  std::string tail =
       name.substr(head.size() + stamp_size,
                   name.size() - head.size() - stamp_size - extension);
+  read.utc = !tail.empty() && tail[0] == 'Z';
+  if (read.utc) tail.erase(0, 1);
   if (!tail.empty()) {
     // "-N": what ChooseArchiveName counts up to, without leading zeros.
     const std::string digits = tail.substr(1);

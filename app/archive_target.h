@@ -1,8 +1,8 @@
 // The archive's name and its arrival in the output folder.
 //
 // ChooseArchiveName gives the final name: "KRTLogs.zip", or
-// "KRTLog_<address>.zip" for a single unit, and with a stamp the run's local
-// start time before ".zip" ("KRTLogs_20261208-221500.zip"), followed by
+// "KRTLog_<address>.zip" for a single unit, and with a stamp the run's
+// start time in UTC before ".zip" ("KRTLogs_20261208-221500Z.zip"), followed by
 // "-2", "-3", ... when that name is already taken.
 //
 // CArchiveTarget is the archive being written: its constructor creates the
@@ -33,8 +33,8 @@ class COutputFolder;
 // at `address`, without a stamp.
 std::string BaseArchiveName(bool single, const std::string& address);
 
-// The run's local start time as it appears in stamped names,
-// "YYYYMMDD-HHMMSS".
+// The run's start time in UTC as it appears in stamped names,
+// "YYYYMMDD-HHMMSSZ".
 std::string StampText(std::time_t start);
 
 // The name to write the archive under: BaseArchiveName, and with
@@ -55,20 +55,24 @@ const std::string& EnsureReplaceable(const COutputFolder& folder,
 
 // Where a stamped archive stands in its series: by its stamp, then by its
 // number ("-2", "-3", ...; 1 for none). Names of one series sort in the
-// order their runs started (as the local clock read), names of one second
-// in the order they were taken.
+// order their runs started, names of one second in the order they were
+// taken. Names without the "Z" (the local time, as earlier releases wrote
+// them) were all written before the first UTC one and sort before it.
 struct SStampedName {
-  std::string stamp;  // "YYYYMMDD-HHMMSS"
+  std::string stamp;  // "YYYYMMDD-HHMMSS", without the "Z"
+  bool utc = true;    // the name has the "Z"
   unsigned number = 1;
 
   bool operator<(const SStampedName& other) const {
+    if (utc != other.utc) return !utc;
     return stamp != other.stamp ? stamp < other.stamp : number < other.number;
   }
 };
 
 // True when `name` is exactly a name ChooseArchiveName gives with a stamp
 // for the series of `base` (a BaseArchiveName): the base's stem, "_", a
-// stamp that reads as a date and a time, an optional "-N" (N from 2, no
+// stamp that reads as a date and a time, "Z" (optional: earlier releases'
+// local-time names), an optional "-N" (N from 2, no
 // leading zero), ".zip"; then `out` gets its place. False for any other
 // name, backups and temporaries included.
 bool ReadStampedName(const std::string& base, const std::string& name,

@@ -299,7 +299,7 @@ std::string UsageText() {
       "  -manifest       add MANIFEST.json and SHA256SUMS to the archive\n"
       "  -since          only the entries not collected by the last -since "
       "run (implies -stamp)\n"
-      "  -stamp          put the start time into the archive's name\n"
+      "  -stamp          put the start time (UTC) into the archive's name\n"
       "  -noclobber      stop when the archive already exists\n"
       "  -keep N         with -stamp or -since: keep only the newest N "
       "stamped archives\n"

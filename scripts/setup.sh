@@ -12,7 +12,7 @@ packages=(
   procps iproute2
   groff-base man-db
   dpkg-dev lintian binutils file
-  ansible-core ansible-lint python3-apt openssh-client
+  ansible-core ansible-lint python3-apt openssh-client openssh-server
 )
 
 missing=()

@@ -1,17 +1,22 @@
 #!/usr/bin/env python3
-"""Checks what ansible/collect.yml left after the run of ansible/test/run.sh:
+"""Checks what one case of ansible/test/run.sh left:
 
-    check_collected.py TEST_ROOT PLAYBOOK_OUTPUT VERSION ENTRIES
+    check_collected.py CASE TEST_ROOT VERSION "SITE=STATUS ..." [SECONDS_LEFT]
 
-the archives fetched to TEST_ROOT/collected/<site>/ (three zip readers,
-their SHA256SUMS, every log complete), summary.json, the table in the
-play's output and the sites' work folders. Prints one line per fault and
-exits 1 when there is any.
+the run's summary-<stamp>.json and summary.json in TEST_ROOT/home/krt-logs
+(the sites and statuses expected, in inventory order), the fetched
+archives (three zip readers, their SHA256SUMS, every log complete), the
+table in the play's output (TEST_ROOT/CASE.out) and the sites' empty work
+folders; SECONDS_LEFT, when given, must not be negative. A case with no
+sites expected must have been refused before any site was contacted. The
+summaries seen so far are kept in TEST_ROOT/seen.json. Prints one line per
+fault and exits 1 when there is any.
 """
 
 import hashlib
 import json
 import os
+import glob
 import re
 import subprocess
 import sys
@@ -26,11 +31,10 @@ def expect(condition, message):
     return condition
 
 
-def check_archive(site, path, units, extension, entries):
-    """The archive opens in every reader and holds the logs of `units`
-    (names), each of `entries` entries, as its SHA256SUMS and MANIFEST.json
-    say. JSON lines are counted and parsed; a text log (whose entries may
-    hold line feeds) is checked against the manifest."""
+def check_archive(site, path, count, entries):
+    """The archive opens in every reader and holds `count` logs of
+    `entries` entries each, all of them in its SHA256SUMS and described by
+    its MANIFEST.json."""
     for reader in (["unzip", "-tq", path], ["7z", "t", path]):
         run = subprocess.run(reader, capture_output=True, text=True)
         expect(
@@ -39,190 +43,129 @@ def check_archive(site, path, units, extension, entries):
         )
     with zipfile.ZipFile(path) as archive:
         expect(archive.testzip() is None, "%s: zipfile finds a bad entry in %s" % (site, path))
-        logs = ["KRT%s_log.%s" % (unit, extension) for unit in units]
+        manifest = json.loads(archive.read("MANIFEST.json"))
+        described = dict((unit["file"], unit) for unit in manifest["units"] if unit["file"])
         names = sorted(archive.namelist())
         expect(
-            names == sorted(logs + ["MANIFEST.json", "SHA256SUMS"]),
+            len(described) == count
+            and names == sorted(list(described) + ["MANIFEST.json", "SHA256SUMS"]),
             "%s: the archive holds %s" % (site, names),
         )
         sums = {}
         for line in archive.read("SHA256SUMS").decode().splitlines():
             digest, name = line.split("  ", 1)
             sums[name] = digest
-        expect(sorted(sums) == sorted(logs), "%s: SHA256SUMS names %s" % (site, sorted(sums)))
-        manifest = json.loads(archive.read("MANIFEST.json"))
-        described = dict((unit["file"], unit) for unit in manifest["units"] if unit["file"])
-        for log in logs:
-            if log not in names:
-                continue
-            data = archive.read(log)
+        expect(sorted(sums) == sorted(described), "%s: SHA256SUMS names %s" % (site, sorted(sums)))
+        for log, unit in described.items():
+            data = archive.read(log) if log in names else b""
             expect(
                 hashlib.sha256(data).hexdigest() == sums.get(log),
                 "%s: %s does not match SHA256SUMS" % (site, log),
             )
-            unit = described.get(log, {})
             expect(
                 unit.get("entries") == entries and unit.get("bytes") == len(data),
                 "%s: MANIFEST.json describes %s as %s" % (site, log, unit),
             )
-            if extension == "jsonl":
-                lines = data.decode().splitlines()
-                expect(
-                    len(lines) == entries,
-                    "%s: %s holds %d lines, not %d" % (site, log, len(lines), entries),
-                )
-                try:
-                    for line in lines:
-                        json.loads(line)
-                except ValueError as e:
-                    expect(False, "%s: %s holds a line that is not JSON: %s" % (site, log, e))
+
+
+# What each case collects on a site: units, logs and entries per log.
+# -since collects the units' 200 entries once, then nothing new: the units
+# are empty, the archive holds no log.
+COLLECTED = {
+    "string": (20, 20, 200),
+    "since1": (20, 20, 200),
+    "since2": (20, 0, 0),
+    "cut": (3, 3, 200),
+}
+DEFAULT_UNITS = {"plant-north": 3, "plant-south": 23}
 
 
 def main():
-    root, output_path, version, entries = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
-    collected = os.path.join(root, "collected")
-    with open(output_path) as f:
+    case, root, version, expected = sys.argv[1:5]
+    left = sys.argv[5] if len(sys.argv) > 5 else ""
+    expected = [pair.split("=") for pair in expected.split()]
+    folder = os.path.join(root, "home", "krt-logs")
+    with open(os.path.join(root, case + ".out")) as f:
         output = f.read()
+    seen_path = os.path.join(root, "seen.json")
+    seen = json.load(open(seen_path)) if os.path.exists(seen_path) else []
+    runs = sorted(os.path.basename(p) for p in glob.glob(os.path.join(folder, "summary-*.json")))
+    new = [name for name in runs if name not in seen]
+    json.dump(runs, open(seen_path, "w"))
 
-    # The controller's folder: the summary and one folder per collected
-    # site, each holding its one archive.
-    expect(
-        sorted(os.listdir(collected)) == ["site-a", "site-b", "summary.json"],
-        "collected/ holds %s" % sorted(os.listdir(collected)),
-    )
-    archives = {}
-    for site in ("site-a", "site-b"):
-        folder = os.path.join(collected, site)
-        files = os.listdir(folder) if os.path.isdir(folder) else []
-        if expect(
-            len(files) == 1 and re.fullmatch(r"KRTLogs_\d{8}-\d{6}\.zip", files[0]),
-            "%s: fetched %s" % (site, files),
-        ):
-            archives[site] = os.path.join(folder, files[0])
-    if "site-a" in archives:
-        check_archive("site-a", archives["site-a"], ["1", "2", "3"], "jsonl", entries)
-    if "site-b" in archives:
-        check_archive("site-b", archives["site-b"], ["1", "2", "3"], "txt", entries)
-
-    with open(os.path.join(collected, "summary.json")) as f:
+    if not expected:
+        # Refused: no site contacted, nothing written, the way shown.
+        expect(new == [], "%s: wrote %s" % (case, new))
+        shown = output.replace('\\"', '"')
+        expect(
+            """-e 'krtlogs_args="-n 20 -j 4"'""" in shown
+            and """-e '{"krtlogs_args": ["-n", "20", "-j", "4"]}'""" in shown,
+            "%s: the working forms are not shown" % case,
+        )
+        expect("ok=" not in output.replace("ok=0", ""), "%s: a site was contacted" % case)
+        return report()
+    if not expect(len(new) == 1, "%s: new summaries %s" % (case, new)):
+        return report()
+    with open(os.path.join(folder, new[0])) as f:
         summary = json.load(f)
+    with open(os.path.join(folder, "summary.json")) as f:
+        expect(json.load(f) == summary, "%s: summary.json is not %s" % (case, new[0]))
+    expect(summary["file"] == new[0], "%s: summary names %s" % (case, summary["file"]))
+    sites = summary["sites"]
     expect(
-        summary["counts"] == {"ok": 1, "partial": 1, "failed": 2}, "counts: %s" % summary["counts"]
+        [(s["site"], s["status"]) for s in sites] == [tuple(e) for e in expected],
+        "%s: sites %s" % (case, [(s["site"], s["status"], s["reason"]) for s in sites]),
     )
-    sites = {s["site"]: s for s in summary["sites"]}
-    expect(
-        [s["site"] for s in summary["sites"]] == ["site-a", "site-b", "site-c", "site-d"],
-        "summary sites: %s" % [s["site"] for s in summary["sites"]],
-    )
-
-    # Collected sites: the summary describes the file on the controller.
-    expected = {
-        "site-a": dict(
-            status="ok",
-            exit_status=0,
-            units_collected=3,
-            units_empty=0,
-            units_failed=0,
-            reason=None,
-            kept_folder=None,
-            version="krtlogs " + version,
-        ),
-        "site-b": dict(
-            status="partial",
-            exit_status=1,
-            units_collected=3,
-            units_empty=0,
-            units_failed=1,
-            kept_folder=None,
-            version="krtlogs " + version,
-        ),
-        "site-c": dict(
-            status="failed",
-            exit_status=255,
-            archive=None,
-            size=None,
-            units_collected=None,
-            failed_units=None,
-            kept_folder=None,
-            version="krtlogs " + version,
-        ),
-        "site-d": dict(
-            status="failed",
-            exit_status=None,
-            archive=None,
-            size=None,
-            units_collected=None,
-            kept_folder=None,
-            version=None,
-        ),
-    }
-    for site, fields in expected.items():
-        got = sites.get(site, {})
-        for key, value in fields.items():
-            expect(
-                got.get(key, "missing") == value,
-                "%s: %s is %r, not %r" % (site, key, got.get(key, "missing"), value),
-            )
-    for site, path in archives.items():
-        got = sites.get(site, {})
+    for site in sites:
+        name = site["site"]
+        for unit in site["failed_units"] or []:
+            expect(re.fullmatch(r"KRT\d+", unit["name"] or ""), "%s: %s names %s" % (case, name, unit))
+        if site["status"] == "failed":
+            expect(site["archive"] is None and site["reason"], "%s: %s failed as %s" % (case, name, site))
+            continue
+        expect(site["version"] == "krtlogs " + version, "%s: %s has %s" % (case, name, site["version"]))
+        path = site["archive"] or ""
+        if not expect(
+            re.fullmatch(r"KRTLogs_\d{8}-\d{6}Z(-\d+)?\.zip", os.path.basename(path))
+            and os.path.dirname(path) == os.path.join(folder, name),
+            "%s: %s archive %s" % (case, name, path),
+        ):
+            continue
+        units, logs, entries = COLLECTED.get(case, (DEFAULT_UNITS[name],) * 2 + (200,))
+        check_archive(name, path, logs, entries)
+        expect(site["units_collected"] + site["units_empty"] == units, "%s: %s" % (case, site))
+        folder_left = os.path.join(root, name, "work")
         expect(
-            got.get("archive") == path,
-            "%s: archive is %r, not %r" % (site, got.get("archive"), path),
+            [f for f in os.listdir(folder_left) if f.startswith("run-")] == [],
+            "%s: %s kept %s" % (case, name, os.listdir(folder_left)),
         )
+    south = dict((s["site"], s) for s in sites).get("plant-south", {})
+    if south.get("status") == "partial":
         expect(
-            got.get("size") == os.path.getsize(path),
-            "%s: size is %r, not %d" % (site, got.get("size"), os.path.getsize(path)),
+            [(u["name"], u["address"]) for u in south["failed_units"]] == [("KRT9", "10.1.2.9")],
+            "%s: plant-south failed_units %s" % (case, south["failed_units"]),
         )
-    failed_units = sites.get("site-b", {}).get("failed_units") or []
-    expect(
-        len(failed_units) == 1
-        and failed_units[0]["address"] == "10.1.2.4"
-        and failed_units[0]["reason"],
-        "site-b: failed_units %s" % failed_units,
-    )
-    expect(
-        sites.get("site-a", {}).get("failed_units") == [],
-        "site-a: failed_units %s" % sites.get("site-a", {}).get("failed_units"),
-    )
-    expect(
-        "found 4 of 5" in (sites.get("site-b", {}).get("reason") or ""),
-        "site-b: reason %r" % sites.get("site-b", {}).get("reason"),
-    )
-    reason_c = sites.get("site-c", {}).get("reason") or ""
-    expect("255" in reason_c and "10.1.9.9" in reason_c, "site-c: reason %r" % reason_c)
-    reason_d = sites.get("site-d", {}).get("reason") or ""
-    expect(reason_d.startswith("unreachable: "), "site-d: reason %r" % reason_d)
-
-    # The table: a header and one row per site, in inventory order.
-    rows = [
-        r"SITE\s+STATUS\s+EXIT\s+OK\s+EMPTY\s+FAILED\s+SIZE\s+ARCHIVE",
-        r"site-a\s+ok\s+0\s+3\s+0\s+0\s+[\d.]+ KiB\s+\S+/collected/site-a/KRTLogs_",
-        r"site-b\s+partial\s+1\s+3\s+0\s+1\s+[\d.]+ KiB\s+\S+/collected/site-b/KRTLogs_",
-        r"site-c\s+failed\s+255\s+-\s+-\s+-\s+-\s+-",
-        r"site-d\s+failed\s+-\s+-\s+-\s+-\s+-\s+-",
-        r"site-b: krtlogs: found 4 of 5 .*; krtlogs: KRT4 \(10\.1\.2\.4\)",
-        r"2 of 4 sites failed",
-    ]
-    position = 0
-    for pattern in rows:
-        match = re.compile(pattern).search(output, position)
-        if expect(match is not None, "the play's output lacks, in order: %s" % pattern):
-            position = match.end()
-
-    # Nothing left on the sites: every work folder that was made is empty.
-    for site in ("site-a", "site-b", "site-c"):
-        folder = os.path.join(root, site)
-        if expect(os.path.isdir(folder), "%s: no work folder" % site):
+    for site in sites:
+        if site["status"] == "failed":
             expect(
-                os.listdir(folder) == [],
-                "%s: left in its work folder: %s" % (site, os.listdir(folder)),
+                (site["reason"] or "").startswith("unreachable: "),
+                "%s: %s reason %r" % (case, site["site"], site["reason"]),
             )
-    expect(not os.path.exists(os.path.join(root, "site-d")), "site-d: a work folder was made")
+    if left:
+        expect(int(left) >= 0, "%s: the play ended %s s past its bound" % (case, -int(left)))
 
+    # The table: a row per site, then how many failed.
+    failed = sum(1 for s in sites if s["status"] == "failed")
+    for pattern in [r"\b%s\s+%s\b" % (s["site"], s["status"]) for s in sites] + [
+        r"%d of %d sites failed" % (failed, len(sites))
+    ]:
+        expect(re.search(pattern, output), "%s: the table lacks %s" % (case, pattern))
+    return report()
+
+
+def report():
     for fault in faults:
         print("FAULT: " + fault)
-    if not faults:
-        print("archives, summary.json, the table and the work folders are as expected")
     return 1 if faults else 0
 
 

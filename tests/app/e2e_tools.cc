@@ -79,11 +79,10 @@ TerminalRun RunKrtlogsOnTerminal(const std::vector<std::string>& args,
   return run;
 }
 
-std::string StampTenHoursEast(std::time_t when) {
-  std::time_t shifted = when + kTenHoursEastSeconds;
-  std::tm local{};
-  gmtime_r(&shifted, &local);
-  return Format("%Y%m%d-%H%M%S", local);
+std::string UtcStamp(std::time_t when) {
+  std::tm utc{};
+  gmtime_r(&when, &utc);
+  return Format("%Y%m%d-%H%M%SZ", utc);
 }
 
 std::string UtcText(std::time_t when) {

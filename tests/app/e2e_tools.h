@@ -47,10 +47,9 @@ TerminalRun RunKrtlogsOnTerminal(const std::vector<std::string>& args,
 // The environment of every run whose times the tests read: local time ten
 // hours east of UTC, all year, so that local and UTC times never agree.
 constexpr char kTenHoursEast[] = "TZ=KRT-10";
-constexpr std::time_t kTenHoursEastSeconds = 10 * 60 * 60;
-// `when` as a stamp in the tool's archive names, "YYYYMMDD-HHMMSS", in that
-// local time.
-std::string StampTenHoursEast(std::time_t when);
+// `when` as a stamp in the tool's archive names, "YYYYMMDD-HHMMSSZ" (UTC,
+// whatever the local time).
+std::string UtcStamp(std::time_t when);
 // `when` in UTC as "YYYY-MM-DDTHH:MM:SSZ".
 std::string UtcText(std::time_t when);
 

@@ -277,7 +277,7 @@ TEST_F(FolderTest, OnlyACompleteFileTakesItsPlainName) {
 
 // Archive names.
 
-TEST(ArchiveNameTest, StampedNamesUseTheLocalStartTimeAndAFreeNumber) {
+TEST(ArchiveNameTest, StampedNamesUseTheUtcStartTimeAndAFreeNumber) {
   // 2026-12-08 20:45:00 UTC, 22:15:00 in a zone 1 h 30 min east.
   constexpr std::time_t kStart = 1796762700;
   std::string text = RunInChild([&] {
@@ -296,11 +296,11 @@ TEST(ArchiveNameTest, StampedNamesUseTheLocalStartTimeAndAFreeNumber) {
     choose(true, "", false);
     choose(false, "", true);
     choose(true, "10.1.2.33", true);
-    WriteFile(dir.File("KRTLogs_20261208-221500.zip"), "taken");
+    WriteFile(dir.File("KRTLogs_20261208-204500Z.zip"), "taken");
     choose(false, "", true);
-    mkdir(dir.File("KRTLogs_20261208-221500-2.zip").c_str(), 0755);
+    mkdir(dir.File("KRTLogs_20261208-204500Z-2.zip").c_str(), 0755);
     choose(false, "", true);
-    std::string dangling = dir.File("KRTLog_10.1.2.33_20261208-221500.zip");
+    std::string dangling = dir.File("KRTLog_10.1.2.33_20261208-204500Z.zip");
     // A failure shows in the comparison below.
     if (symlink("/nowhere", dangling.c_str()) != 0) names += "no symlink\n";
     choose(true, "10.1.2.33", true);
@@ -313,11 +313,11 @@ TEST(ArchiveNameTest, StampedNamesUseTheLocalStartTimeAndAFreeNumber) {
       "KRTLogs.zip\n"
       "KRTLog_10.1.2.33.zip\n"
       "KRTLog_.zip\n"
-      "KRTLogs_20261208-221500.zip\n"
-      "KRTLog_10.1.2.33_20261208-221500.zip\n"
-      "KRTLogs_20261208-221500-2.zip\n"
-      "KRTLogs_20261208-221500-3.zip\n"
-      "KRTLog_10.1.2.33_20261208-221500-2.zip\n"
+      "KRTLogs_20261208-204500Z.zip\n"
+      "KRTLog_10.1.2.33_20261208-204500Z.zip\n"
+      "KRTLogs_20261208-204500Z-2.zip\n"
+      "KRTLogs_20261208-204500Z-3.zip\n"
+      "KRTLog_10.1.2.33_20261208-204500Z-2.zip\n"
       "KRTLogs.zip\n"
       "\"KRTLog_10.1.2.1/../../x.zip\" is not a plain file name",
       text);

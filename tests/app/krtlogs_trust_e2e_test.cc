@@ -53,7 +53,7 @@ struct Window {
 bool StampedIn(const std::string& name, const std::string& prefix,
                const Window& window, std::string* tail = nullptr) {
   for (std::time_t t = window.from; t <= window.to; ++t) {
-    const std::string head = prefix + StampTenHoursEast(t);
+    const std::string head = prefix + UtcStamp(t);
     if (name.compare(0, head.size(), head) != 0) continue;
     if (tail != nullptr) *tail = name.substr(head.size());
     return true;
@@ -428,7 +428,7 @@ TEST_F(TrustE2eTest, StampedNamesNeverReplaceAnArchive) {
   Strings older;
   for (std::time_t t = taken.from; t <= taken.to; ++t) {
     for (const char* tail : {".zip", "-2.zip"}) {
-      older.push_back("KRTLogs_" + StampTenHoursEast(t) + tail);
+      older.push_back("KRTLogs_" + UtcStamp(t) + tail);
       WriteFile(Work(older.back()), "older " + older.back());
     }
   }
@@ -515,6 +515,9 @@ TEST(KrtlogsNoclobberTest, AnExistingArchiveStopsTheRunBeforeAnything) {
 TEST_F(TrustE2eTest, DroppedEntriesAreToldAndOnlyTheNewestArchivesStay) {
   StartUnits({"--units", "1", "--entries", "20", "--grow", "10.1.2.1:1000",
               "--cap", "10.1.2.1:20"});
+  // An earlier release's local-time name: older than every UTC one, so
+  // the first to go, whatever its digits say.
+  WriteFile(Work("KRTLogs_20991231-235959.zip"), "local time");
   Strings kept = {"KRTLogs_20261301-000000.zip",  // month 13
                   "KRTLogs_20000101-000000-02.zip",
                   "KRTLogs_20000101-000000.zip.~1~", "older.zip"};
