@@ -14,6 +14,7 @@
 #define KRTLOGS_APP_KRT_LOG_EXTRACTOR_H_
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <list>
 #include <memory>
@@ -31,6 +32,7 @@
 #include "app/unit_record.h"
 #include "runtime/pm/repository_if.h"
 
+class CFollowOutput;
 class COutputFolder;
 struct SFetchedLogs;
 
@@ -100,6 +102,11 @@ class CKRTLogExtractor {
   // could not be read.
   bool ListUnits();
 
+  // Prints the units' entries to `out` as they arrive (-follow), with -all
+  // also those of units published later, until `out` closes; then runs
+  // `on_closed` (steps/following.h).
+  void FollowLogs(CFollowOutput& out, const std::function<void()>& on_closed);
+
   const std::list<SKRTRecord>& units() const { return units_; }
   const SClearing& clearing() const { return clearing_; }
   // What became of each unit, in list order, after GetLogs.
@@ -121,6 +128,7 @@ class CKRTLogExtractor {
 
   std::list<SKRTRecord> units_;
   CListener* listener_;
+  qo::pm::repository_if_t* repository_;
   ManagerFactory managers_;
   std::ostream& diagnostics_;
   CDiscovery discovery_;
