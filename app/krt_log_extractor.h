@@ -2,7 +2,8 @@
 // finds the units through the repository (steps/discovery.h), then lists
 // them (steps/listing.h), reads their logs into text files while the
 // archive is built from them (steps/fetching.h), finishes the archive
-// (steps/archiving.h), or clears the units' logs (steps/clearing.h). Each
+// (steps/archiving.h), clears the units' logs (steps/clearing.h), or
+// follows them, printing entries as they arrive (steps/following.h). Each
 // operation is one call into its step. The extractor keeps the units sorted
 // by address; every line of progress and failure goes through a listener it
 // borrows (which must outlive it), the reason behind a failure to a

@@ -95,8 +95,8 @@ void CFollowing::LookForNewUnits() {
       continue;
     }
     record.address = CDiscovery::ParseAddress(key, record.name);
-    io_.listener->OnMessage("Found an KRT at " +
-                            EscapeControlCharacters(key.substr(0, at)));
+    // A discovery line, on standard error with the other notes.
+    Say("Found an KRT at " + EscapeControlCharacters(key.substr(0, at)));
     qo::pproc::plain_lock_t lock(mu_);
     Add(record);
   }
