@@ -1,6 +1,7 @@
 #include "app/driver.h"
 
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include "app/archive_target.h"
 #include "app/call_limits.h"
 #include "app/folder.h"
+#include "app/follow/follow_output.h"
 #include "app/internal/cout_listener.h"
 #include "app/krt_log_extractor.h"
 #include "app/orb_scope.h"
@@ -50,6 +52,17 @@ void EraseStatusLine() {
   static const char kErase[] = "\r\x1b[K";
   ssize_t ignored = write(STDERR_FILENO, kErase, sizeof(kErase) - 1);
   (void)ignored;
+}
+
+// How long an interrupt waits for the line being written to standard
+// output while following.
+constexpr int kLastLineWaitMs = 1000;
+
+// Standard output while following; it outlives the run and the interrupt
+// watcher, which seals it.
+CFollowOutput& FollowOutput() {
+  static CFollowOutput out(STDOUT_FILENO);
+  return out;
 }
 
 // What a fetching run holds before it contacts anything: its folder (and
@@ -244,6 +257,17 @@ int RunWithOrb(const RunOptions& options, bool progress, SFetchPlan& plan,
     if (!warning.empty()) Warn(warning);
   }
 
+  if (options.follow) {
+    // Ends only when standard output closes (or a signal ends the
+    // process): at once, like an interrupt, without waiting for a unit
+    // that hangs.
+    extractor.FollowLogs(FollowOutput(), [] {
+      std::cerr.flush();
+      _exit(kExitSuccess);
+    });
+    return kExitSuccess;
+  }
+
   bool succeeded;
   if (options.list) {
     succeeded = extractor.ListUnits();
@@ -305,7 +329,13 @@ int RunKrtLogs(int argc, const char* const* argv) {
     Warn("ignoring unknown argument '" + argument + "'");
   }
   const RunOptions& options = parsed.options;
-  const bool fetching = !options.clear && !options.list;
+  if (options.follow) {
+    // Standard output carries the units' entries and nothing else; a
+    // closed pipe ends the run quietly instead of killing it.
+    SendLinesToStandardError();
+    signal(SIGPIPE, SIG_IGN);
+  }
+  const bool fetching = !options.clear && !options.list && !options.follow;
   const bool progress =
       fetching && CProgress::Wanted(STDERR_FILENO, options.quiet);
   const std::time_t start = std::time(nullptr);
@@ -314,6 +344,9 @@ int RunKrtLogs(int argc, const char* const* argv) {
   // An interrupted run removes its unfinished files and keeps the rest.
   CInterruptWatcher watcher;
   if (progress) watcher.SetBeforeMessage(EraseStatusLine);
+  if (options.follow) {
+    watcher.SetQuietEnd([] { FollowOutput().Seal(kLastLineWaitMs); });
+  }
   // A fetching run owns its folder, and knows its archive's name, before
   // it contacts anything: a folder another run is using, or an archive
   // that must not be replaced, stops it here.
@@ -340,7 +373,7 @@ int RunKrtLogs(int argc, const char* const* argv) {
   int status = RunWithOrb(options, progress, plan, summary);
   summary.seconds =
       std::chrono::duration<double>(SteadyClock::now() - started).count();
-  if (!options.list && !options.quiet) {
+  if (!options.list && !options.follow && !options.quiet) {
     std::cerr << SummaryLine(summary) << std::endl;
   }
   if (plan.metrics) status = WriteMetrics(summary, start, status, plan);

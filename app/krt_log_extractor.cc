@@ -8,6 +8,7 @@
 #include "app/folder.h"
 #include "app/steps/archiving.h"
 #include "app/steps/fetching.h"
+#include "app/steps/following.h"
 #include "app/steps/listing.h"
 #include "zip/zip_compression_pool.h"
 
@@ -17,6 +18,7 @@ CKRTLogExtractor::CKRTLogExtractor(CListener* listener,
                                    unsigned pause_microseconds,
                                    std::ostream& diagnostics)
     : listener_(listener),
+      repository_(repository),
       managers_(std::move(managers)),
       diagnostics_(diagnostics),
       discovery_(repository, listener, diagnostics, pause_microseconds) {}
@@ -84,6 +86,11 @@ bool CKRTLogExtractor::ZipLogs(const std::string& archive) {
 bool CKRTLogExtractor::ClearLogs() {
   clearing_ = CClearing(Io(), Settings()).Run(units_);
   return clearing_.failed.empty();
+}
+
+void CKRTLogExtractor::FollowLogs(CFollowOutput& out,
+                                  const std::function<void()>& on_closed) {
+  CFollowing(Io(), Settings(), repository_, out).Run(units_, on_closed);
 }
 
 bool CKRTLogExtractor::ListUnits() {

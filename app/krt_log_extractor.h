@@ -2,7 +2,8 @@
 // finds the units through the repository (steps/discovery.h), then lists
 // them (steps/listing.h), reads their logs into text files while the
 // archive is built from them (steps/fetching.h), finishes the archive
-// (steps/archiving.h), or clears the units' logs (steps/clearing.h). Each
+// (steps/archiving.h), clears the units' logs (steps/clearing.h), or
+// follows them, printing entries as they arrive (steps/following.h). Each
 // operation is one call into its step. The extractor keeps the units sorted
 // by address; every line of progress and failure goes through a listener it
 // borrows (which must outlive it), the reason behind a failure to a
@@ -14,6 +15,7 @@
 #define KRTLOGS_APP_KRT_LOG_EXTRACTOR_H_
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <list>
 #include <memory>
@@ -31,6 +33,7 @@
 #include "app/unit_record.h"
 #include "runtime/pm/repository_if.h"
 
+class CFollowOutput;
 class COutputFolder;
 struct SFetchedLogs;
 
@@ -100,6 +103,11 @@ class CKRTLogExtractor {
   // could not be read.
   bool ListUnits();
 
+  // Prints the units' entries to `out` as they arrive (-follow), with -all
+  // also those of units published later, until `out` closes; then runs
+  // `on_closed` (steps/following.h).
+  void FollowLogs(CFollowOutput& out, const std::function<void()>& on_closed);
+
   const std::list<SKRTRecord>& units() const { return units_; }
   const SClearing& clearing() const { return clearing_; }
   // What became of each unit, in list order, after GetLogs.
@@ -121,6 +129,7 @@ class CKRTLogExtractor {
 
   std::list<SKRTRecord> units_;
   CListener* listener_;
+  qo::pm::repository_if_t* repository_;
   ManagerFactory managers_;
   std::ostream& diagnostics_;
   CDiscovery discovery_;

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdlib>
+#include <utility>
 
 #include "app/command_line.h"
 #include "app/text_escape.h"
@@ -34,7 +35,8 @@ const OptionSpelling kKnownOptions[] = {
     {"-q", ValueKind::kNone},           {"-manifest", ValueKind::kNone},
     {"-since", ValueKind::kNone},       {"-stamp", ValueKind::kNone},
     {"-noclobber", ValueKind::kNone},   {"-keep", ValueKind::kRequired},
-    {"-metrics", ValueKind::kRequired},
+    {"-metrics", ValueKind::kRequired}, {"-follow", ValueKind::kNone},
+    {"-tail", ValueKind::kRequired},    {"-interval", ValueKind::kRequired},
 };
 
 // The arguments that are neither a known option nor an option's value.
@@ -112,6 +114,34 @@ bool ParseWhole(const std::string& text, unsigned long long low,
     value = value * 10 + static_cast<unsigned long long>(c - '0');
   }
   if (value < low || value > high) return false;
+  out = value;
+  return true;
+}
+
+// Seconds as a decimal number ("1", "0.25", "2.5"), nothing else, within
+// [low, high]. At most six digits after the point: finer is no clock's.
+bool ParseSeconds(const std::string& text, double low, double high,
+                  double& out) {
+  const size_t point = text.find('.');
+  const std::string whole = text.substr(0, point);
+  const std::string fraction =
+      point == std::string::npos ? "" : text.substr(point + 1);
+  if (whole.empty() && fraction.empty()) return false;
+  if (whole.size() > 9 || fraction.size() > 6) return false;
+  if (point != std::string::npos && fraction.empty()) return false;
+  double value = 0;
+  for (char c : whole) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  double scale = 0.1;
+  for (char c : fraction) {
+    if (c < '0' || c > '9') return false;
+    value += (c - '0') * scale;
+    scale /= 10;
+  }
+  // The bounds are met as written: "0.1" is 0.1, not a hair below it.
+  if (value < low - 1e-9 || value > high + 1e-9) return false;
   out = value;
   return true;
 }
@@ -208,6 +238,28 @@ void ParseNewerOptions(CCommandLine& line, RunOptions& o) {
     }
     o.metrics_file = file;
   }
+  if (line.Find("-tail")) {
+    std::string text = StrictValue(line, "-tail", "a number of entries");
+    unsigned long long tail = 0;
+    if (!ParseWhole(text, 0, UINT32_MAX, tail)) {
+      Fail("-tail needs a whole number of entries, 0 or more, not " +
+           Quoted(text));
+    }
+    o.tail = static_cast<uint32_t>(tail);
+    o.tail_given = true;
+  }
+  if (line.Find("-interval")) {
+    std::string text = StrictValue(line, "-interval", "a number of seconds");
+    if (!ParseSeconds(text, kMinFollowIntervalSeconds,
+                      kMaxFollowIntervalSeconds, o.interval_seconds)) {
+      Fail(
+          "-interval needs seconds from 0.1 to 3600 (such as 1 or 0.5), "
+          "not " +
+          Quoted(text));
+    }
+    o.interval_given = true;
+  }
+  o.follow = line.Find("-follow");
   o.list = line.Find("-list");
   o.all = line.Find("-all");
   o.partial = line.Find("-partial");
@@ -224,6 +276,30 @@ void CheckCombinations(const RunOptions& o) {
   if (o.all && o.counted) Fail("-all and -n exclude each other");
   if (o.partial && o.single) Fail("-partial needs a count of units, not -s");
   if (o.partial && o.all) Fail("-partial and -all exclude each other");
+  if (!o.follow && o.tail_given) Fail("-tail needs -follow");
+  if (!o.follow && o.interval_given) Fail("-interval needs -follow");
+  if (o.follow) {
+    // Following writes standard output only: no files, no archive, no
+    // state.
+    const std::pair<bool, const char*> excluded[] = {
+        {o.clear, "-clear"},
+        {o.list, "-list"},
+        {o.output_dir_given, "-o"},
+        {o.manifest, "-manifest"},
+        {o.since, "-since"},
+        {o.stamp, "-stamp"},
+        {o.keep > 0, "-keep"},
+        {o.noclobber, "-noclobber"},
+        {!o.metrics_file.empty(), "-metrics"},
+    };
+    for (const auto& option : excluded) {
+      if (option.first) {
+        Fail(std::string("-follow prints to standard output and writes no "
+                         "file: not with ") +
+             option.second);
+      }
+    }
+  }
   // Archives are told apart by the stamp in their names; an unstamped
   // archive replaces its predecessor and leaves nothing to keep.
   if (o.keep > 0 && !o.stamp) Fail("-keep needs -stamp or -since");
@@ -307,12 +383,24 @@ std::string UsageText() {
       "  -metrics FILE   write the run's outcome to FILE in the Prometheus "
       "text\n"
       "                  format (for node_exporter's textfile collector)\n"
+      "  -follow         print each unit's newest entries, then every new "
+      "entry as it\n"
+      "                  arrives, to standard output until interrupted "
+      "(no files)\n"
+      "  -tail K         with -follow: the newest K entries of each unit "
+      "first\n"
+      "                  (default 10, 0 for none)\n"
+      "  -interval SECS  with -follow: ask the units every SECS seconds "
+      "(default 1,\n"
+      "                  at least 0.1)\n"
       "  -q              no summary and no progress display\n"
       "  -h, -help       show this text; also --help\n"
       "  -version        show the version; also --version\n"
       "\n"
       "Exit status:\n"
-      "  0      everything succeeded (units with empty logs included)\n"
+      "  0      everything succeeded (units with empty logs included); "
+      "-follow\n"
+      "         ended by a signal or a closed standard output\n"
       "  1      a unit, a log file, the archive, the state file or a clear\n"
       "         failed (-clear stops at the first unit that fails, unless\n"
       "         -keep-going); a unit sent fewer entries than it announced "

@@ -24,6 +24,15 @@ constexpr int kDefaultUnitCount = 10;
 
 enum class LogFormat { kTsv, kJsonl };
 
+// -follow: the newest entries of each unit printed before the new ones
+// (-tail), and the seconds between two rounds of asking the units
+// (-interval), no shorter than kMinFollowIntervalSeconds and no longer than
+// kMaxFollowIntervalSeconds.
+constexpr uint32_t kDefaultFollowTail = 10;
+constexpr double kDefaultFollowIntervalSeconds = 1.0;
+constexpr double kMinFollowIntervalSeconds = 0.1;
+constexpr double kMaxFollowIntervalSeconds = 3600.0;
+
 struct RunOptions {
   // What the original options ask for.
   bool counted = false;           // "-n"/"-N" given
@@ -57,6 +66,14 @@ struct RunOptions {
   // -metrics: the file the run's outcome is written to in the Prometheus
   // text format; empty: none.
   std::string metrics_file;
+
+  // Following: print each unit's entries to standard output as they
+  // arrive, until interrupted; nothing is written to files.
+  bool follow = false;                 // -follow
+  uint32_t tail = kDefaultFollowTail;  // -tail: entries shown first
+  bool tail_given = false;
+  double interval_seconds = kDefaultFollowIntervalSeconds;  // -interval
+  bool interval_given = false;
 
   // The arguments as given, program name excluded (for the manifest).
   std::vector<std::string> arguments;

@@ -98,6 +98,11 @@ void CInterruptWatcher::SetBeforeMessage(std::function<void()> hook) {
   hook_ = std::move(hook);
 }
 
+void CInterruptWatcher::SetQuietEnd(std::function<void()> before_exit) {
+  qo::pproc::plain_lock_t lock(mu_);
+  quiet_end_ = std::move(before_exit);
+}
+
 void CInterruptWatcher::Run() {
   pollfd fds[] = {{signal_fd_, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
   for (;;) {
@@ -115,9 +120,19 @@ void CInterruptWatcher::Run() {
 
 void CInterruptWatcher::Interrupt(int signal) {
   std::function<void()> hook;
+  std::function<void()> quiet_end;
   {
     qo::pproc::plain_lock_t lock(mu_);
     hook = hook_;
+    quiet_end = quiet_end_;
+  }
+  if (quiet_end) {
+    try {
+      quiet_end();
+    } catch (...) {
+      // Ending matters more than the last line.
+    }
+    _exit(0);
   }
   if (hook) {
     try {

@@ -4,8 +4,8 @@
 //  1. runs a hook the caller set (to erase a progress line),
 //  2. takes CTempRegistry's lock for good and removes every registered file:
 //     the unfinished temporaries (a partial log file, compressed entries
-//     waiting for the archive, the temporary archive) and the folder's lock file; complete log files
-//     and any older archive stay,
+//     waiting for the archive, the temporary archive) and the folder's lock
+//     file; complete log files and any older archive stay,
 //  3. says so in one line on standard error, e.g. "krtlogs: interrupted
 //     (SIGTERM): removed the unfinished files; 3 complete log files kept in
 //     the folder out",
@@ -13,6 +13,10 @@
 //     no destructors, no waiting for the ORB or for workers).
 // Lines a caller prints to standard output must be flushed as they are
 // printed, since the end does not flush them.
+//
+// A run that writes no file (-follow) asks for a quiet end instead
+// (SetQuietEnd): its hook runs, and the process ends with status 0, without
+// a message.
 //
 // Usage, in main:
 //   BlockInterruptSignals();      // first, before any thread starts
@@ -54,12 +58,19 @@ class CInterruptWatcher {
   // a worker takes is not) and should not throw. Thread-safe.
   void SetBeforeMessage(std::function<void()> hook) EXCLUDES(mu_);
 
+  // From now on a signal runs `before_exit` on the watcher's thread (to let
+  // the line being written end; it must return within a bounded time) and
+  // ends the process with status 0: nothing to clean up, nothing to say.
+  // Thread-safe.
+  void SetQuietEnd(std::function<void()> before_exit) EXCLUDES(mu_);
+
  private:
   void Run();
   [[noreturn]] void Interrupt(int signal) EXCLUDES(mu_);
 
   qo::pproc::plain_mutex_t mu_;
   std::function<void()> hook_ GUARDED_BY(mu_);
+  std::function<void()> quiet_end_ GUARDED_BY(mu_);
   int signal_fd_ = -1;
   int stop_pipe_[2] = {-1, -1};
   std::thread thread_;

@@ -1,5 +1,6 @@
 #include "app/stdout_lines.h"
 
+#include <atomic>
 #include <cerrno>
 #include <iostream>
 
@@ -10,10 +11,18 @@ namespace {
 
 qo::pproc::plain_mutex_t failure_mu;
 std::string failure GUARDED_BY(failure_mu);
+std::atomic<bool> to_stderr{false};
 
 }  // namespace
 
+void SendLinesToStandardError() { to_stderr = true; }
+
 void PrintLine(const std::string& line) {
+  if (to_stderr) {
+    std::cerr << line << '\n';
+    std::cerr.flush();
+    return;
+  }
   errno = 0;
   std::cout << line << '\n';
   std::cout.flush();

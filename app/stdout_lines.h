@@ -12,6 +12,11 @@
 // Writes `line` and a newline to standard output and flushes it.
 void PrintLine(const std::string& line);
 
+// From now on PrintLine writes to standard error instead, so that standard
+// output carries nothing but what -follow prints. Call it before the first
+// line, on the driver's thread.
+void SendLinesToStandardError();
+
 // Why the first line could not be written ("No space left on device"), or
 // "" when every line was.
 std::string StdoutFailure();

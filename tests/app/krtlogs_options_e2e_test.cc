@@ -62,7 +62,9 @@ TEST(KrtlogsAloneTest, BadValuesAreOneLineAndExitTwo) {
                            {"-n", "99999999999"},
                            {"-s", "10.1.2.1/../../x"},
                            {"-all", "-n", "2"},
-                           {"-keep", "2"}};
+                           {"-keep", "2"},
+                           {"-follow", "-interval", "0"},
+                           {"-follow", "-o", "out"}};
   for (const Strings& args : cases) {
     ProcessResult r = RunAlone(args, dir.path());
     std::string shown;

@@ -2,21 +2,26 @@
 // stops before it contacts anything, a run killed outright leaves a
 // temporary that the next run removes, and an interrupted run removes its
 // unfinished files (the archive being written among them) and keeps every
-// complete one. A unit hung in get_last
-// holds a run at a point the test chooses; stopping that unit's krt-sim
-// lets the run go on.
+// complete one. -follow watches growing units while one is cleared and one
+// stops and resumes, and ends with status 0 on a signal or a closed pipe. A
+// unit hung in get_last holds a run at a point the test chooses; stopping that
+// unit's krt-sim lets the run go on.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/log_line.h"
+#include "app/text_escape.h"
 #include "tests/app/e2e_fixture.h"
+#include "tools/sim_content.h"
 
 namespace krtlogs_test {
 namespace {
@@ -87,6 +92,23 @@ class BackgroundRun {
         process_(Argv(folder, args, err_path_), logs + "/krtlogs.out") {}
 
   pid_t pid() const { return process_.pid(); }
+  // Waits until standard error holds `text`.
+  bool WaitForErr(const std::string& text) const {
+    return WaitUntil([&] { return err().find(text) != std::string::npos; });
+  }
+  // Waits until `done` holds, or the run ends.
+  template <typename Condition>
+  bool WaitUntil(Condition done) const {
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(kPatienceMs);
+    while (!done()) {
+      if (!process_.Running() || std::chrono::steady_clock::now() >= deadline) {
+        return done();
+      }
+      std::this_thread::sleep_for(kPollInterval);
+    }
+    return true;
+  }
   // Waits until standard output holds `line` as a whole line.
   bool WaitForLine(const std::string& line) const {
     return process_.WaitForOutput("\n" + line + "\n", kPatienceMs) ||
@@ -270,6 +292,159 @@ TEST_F(SignalsE2eTest, AnInterruptedRunKeepsCompleteFilesAndRemovesTheRest) {
     ASSERT_EQ(0, stat(folder.File("KRTLogs.zip").c_str(), &st));
     EXPECT_EQ(0640u, st.st_mode & 0777);
   }
+}
+
+// The entries -follow printed, per unit name: each line must be a unit's
+// name, a tab and exactly the text line of a simulated unit's entry (its
+// control characters escaped); `bad` collects the lines that are not.
+struct Followed {
+  std::map<std::string, std::vector<uint32_t>> indexes;
+  Strings bad;
+};
+
+Followed ParseFollowed(const std::string& out,
+                       const std::map<std::string, std::string>& addresses) {
+  Followed followed;
+  for (const std::string& line : Lines(out)) {
+    const size_t tab = line.find('\t');
+    const size_t index_at = line.find("\t ", tab + 1);
+    auto unit = addresses.find(line.substr(0, tab));
+    if (tab == std::string::npos || index_at == std::string::npos ||
+        unit == addresses.end()) {
+      followed.bad.push_back(line);
+      continue;
+    }
+    const uint32_t index =
+        static_cast<uint32_t>(std::stoul(line.substr(index_at + 2)));
+    qo::log::log_entry_t entry =
+        SimEntry(1, unit->second, index - SimFirstIndex(1, unit->second));
+    entry.s_who = EscapeControlCharacters(entry.s_who);
+    entry.s_what = EscapeControlCharacters(entry.s_what);
+    std::string expected = unit->first + "\t";
+    AppendLogLine(entry, expected);
+    if (line + "\n" != expected) followed.bad.push_back(line);
+    followed.indexes[unit->first].push_back(index);
+  }
+  return followed;
+}
+
+// The places where `indexes` is not one after the other.
+std::vector<std::pair<uint32_t, uint32_t>> Jumps(
+    const std::vector<uint32_t>& indexes) {
+  std::vector<std::pair<uint32_t, uint32_t>> jumps;
+  for (size_t i = 1; i < indexes.size(); ++i) {
+    if (indexes[i] != indexes[i - 1] + 1) {
+      jumps.emplace_back(indexes[i - 1], indexes[i]);
+    }
+  }
+  return jumps;
+}
+
+TEST_F(SignalsE2eTest, FollowPrintsEveryEntryOnceThroughAClearAndAStop) {
+  StartUnits({"--units", "2", "--entries", "5", "--grow", "10.1.2.1:25",
+              "--grow", "10.1.2.2:25"});
+  BackgroundProcess third({KRT_SIM_BIN, "--address", "10.1.2.3", "--entries",
+                           "5", "--grow", "10.1.2.3:25"},
+                          logs_.File("third.out"));
+  ASSERT_TRUE(third.WaitForOutput("krt-sim ready", kPatienceMs));
+  const std::map<std::string, std::string> addresses = {
+      {"KRT1", "10.1.2.1"}, {"KRT2", "10.1.2.2"}, {"KRT3", "10.1.2.3"}};
+  TempDir logs;
+  BackgroundRun run(work_.path(),
+                    {"-n", "3", "-follow", "-interval", "0.2", "-timeout", "1",
+                     "-tail", "3", "-j", "2"},
+                    logs.path());
+  auto printed = [&](const std::string& unit, size_t lines) {
+    return ParseFollowed(run.out(), addresses).indexes[unit].size() >= lines;
+  };
+  ASSERT_TRUE(run.WaitUntil([&] { return printed("KRT2", 10); })) << run.err();
+  ASSERT_EQ(0, Krtlogs({"-s", "10.1.2.2", "-clear", "-q"}).status);
+  ASSERT_TRUE(run.WaitForErr("KRT2 (10.1.2.2): the log was cleared or reset"));
+
+  kill(third.pid(), SIGSTOP);
+  ASSERT_TRUE(run.WaitForErr("; asking again until it answers")) << run.err();
+  kill(third.pid(), SIGCONT);
+  ASSERT_TRUE(run.WaitForErr("KRT3 (10.1.2.3): answers again")) << run.err();
+  const size_t before =
+      ParseFollowed(run.out(), addresses).indexes["KRT3"].size();
+  ASSERT_TRUE(run.WaitUntil([&] { return printed("KRT3", before + 10); }));
+  EXPECT_EQ(0, run.Signal(SIGTERM));
+  EXPECT_EQ(0, third.Stop(SIGTERM));
+
+  const Followed followed = ParseFollowed(run.out(), addresses);
+  EXPECT_EQ(Strings(), followed.bad);
+  for (const auto& unit : addresses) {
+    const std::vector<uint32_t>& indexes = followed.indexes.at(unit.first);
+    // The first round shows the newest three of at least five.
+    EXPECT_GE(indexes.front(), SimFirstIndex(1, unit.second) + 2) << unit.first;
+    const auto jumps = Jumps(indexes);
+    if (unit.first != "KRT2") {
+      EXPECT_TRUE(jumps.empty()) << unit.first;
+      continue;
+    }
+    // Only the clear may skip, forwards, to where the log then began.
+    ASSERT_LE(jumps.size(), 1u);
+    if (!jumps.empty()) {
+      EXPECT_LT(jumps[0].first, jumps[0].second);
+      EXPECT_NE(std::string::npos,
+                run.err().find("; following it from index " +
+                               std::to_string(jumps[0].second) + "\n"));
+    }
+  }
+  // Standard error: discovery, then exactly one line for each change (the
+  // stopped unit fails in whichever call the stop caught).
+  Strings changes;
+  for (const std::string& line : Lines(run.err())) {
+    if (line.rfind("krtlogs: ", 0) != 0) continue;
+    const size_t said = line.find("): ") + 3;
+    std::string what =
+        line.substr(said, line.find_first_of(":;(", said) - said);
+    while (!what.empty() && what.back() == ' ') what.pop_back();
+    if (what == "get_last") what = "range";
+    changes.push_back(line.substr(9, said - 9) + what);
+  }
+  EXPECT_EQ(
+      Strings({"KRT2 (10.1.2.2): the log was cleared or reset",
+               "KRT3 (10.1.2.3): range", "KRT3 (10.1.2.3): answers again"}),
+      changes)
+      << run.err();
+  const Strings err = Lines(run.err());
+  ASSERT_GE(err.size(), 7u);
+  EXPECT_EQ(Strings({"Searching for 3 KRTs", "done", "Searching for 3 KRTs ",
+                     "Searching for Velto Keys", "Found an KRT at 10.1.2.1",
+                     "Found an KRT at 10.1.2.2", "Found an KRT at 10.1.2.3"}),
+            Strings(err.begin(), err.begin() + 7));
+}
+
+TEST_F(SignalsE2eTest, FollowEndsWithStatusZeroOnSignalsAndAClosedPipe) {
+  StartUnits({"--units", "1", "--entries", "50", "--grow", "10.1.2.1:50"});
+  for (int signal : {SIGINT, SIGHUP}) {
+    TempDir logs;
+    BackgroundRun run(
+        work_.path(),
+        {"-s", "10.1.2.1", "-follow", "-format", "jsonl", "-interval", "0.1"},
+        logs.path());
+    ASSERT_TRUE(run.WaitUntil([&] { return Lines(run.out()).size() > 20; }));
+    EXPECT_EQ(0, run.Signal(signal));
+    const std::string out = run.out();
+    EXPECT_EQ('\n', out.back());
+    for (const std::string& line : Lines(out)) {
+      EXPECT_EQ(0u, line.rfind("{\"unit\":\"KRT1\",\"index\":", 0)) << line;
+      EXPECT_EQ('}', line.back()) << line;
+    }
+    EXPECT_EQ(std::string::npos, run.err().find("krtlogs:")) << run.err();
+  }
+  // The reader goes after five lines; the tool ends quietly soon after.
+  ProcessResult piped = testing_support::RunProcess(
+      {"bash", "-c",
+       "set -o pipefail; timeout 60 \"$0\" -s 10.1.2.1 -follow -tail 0 | "
+       "head -n 5",
+       KRTLOGS_BIN},
+      work_.path());
+  EXPECT_EQ(0, piped.status) << piped.err;
+  EXPECT_EQ(5u, Lines(piped.out).size());
+  EXPECT_EQ(std::string::npos, piped.err.find("krtlogs:")) << piped.err;
+  EXPECT_EQ(Strings(), Files(work_.path()));
 }
 
 }  // namespace

@@ -112,6 +112,16 @@ TEST(OptionsTest, NewerOptionsAndTheirValues) {
   EXPECT_TRUE(Parse({"-all"}).options.all);
   EXPECT_EQ(0, defaults.keep);
   EXPECT_EQ(3, Parse({"-since", "-keep", "3"}).options.keep);
+
+  const RunOptions follow =
+      Parse({"-all", "-follow", "-tail", "0", "-interval", "0.25"}).options;
+  EXPECT_TRUE(follow.follow);
+  EXPECT_EQ(0u, follow.tail);
+  EXPECT_DOUBLE_EQ(0.25, follow.interval_seconds);
+  EXPECT_EQ(10u, defaults.tail);
+  EXPECT_DOUBLE_EQ(1.0, defaults.interval_seconds);
+  EXPECT_DOUBLE_EQ(
+      0.1, Parse({"-follow", "-interval", "0.1"}).options.interval_seconds);
 }
 
 TEST(OptionsTest, BadValuesAreUsageErrors) {
@@ -153,6 +163,25 @@ TEST(OptionsTest, BadValuesAreUsageErrors) {
       {{"-metrics", "out/"}, "not the folder 'out/'"},
       {{"-list", "-metrics", "m.prom"},
        "-metrics describes a run that collects"},
+      {{"-tail", "5"}, "-tail needs -follow"},
+      {{"-interval", "1"}, "-interval needs -follow"},
+      {{"-follow", "-tail", "-1"}, "not '-1'"},
+      {{"-follow", "-tail", "4294967296"}, "not '4294967296'"},
+      {{"-follow", "-interval", "0.09"}, "from 0.1 to 3600"},
+      {{"-follow", "-interval", "1e3"}, "not '1e3'"},
+      {{"-follow", "-interval", "1."}, "not '1.'"},
+      {{"-follow", "-interval", "3600.5"}, "not '3600.5'"},
+      {{"-follow", "-interval"}, "-interval needs"},
+      {{"-follow", "-format", "csv"}, "-format needs tsv or jsonl"},
+      {{"-follow", "-clear"}, "writes no file: not with -clear"},
+      {{"-follow", "-list"}, "not with -list"},
+      {{"-follow", "-o", "x"}, "not with -o"},
+      {{"-follow", "-manifest"}, "not with -manifest"},
+      {{"-follow", "-since"}, "not with -since"},
+      {{"-follow", "-stamp"}, "not with -stamp"},
+      {{"-follow", "-stamp", "-keep", "2"}, "not with -stamp"},
+      {{"-follow", "-noclobber"}, "not with -noclobber"},
+      {{"-follow", "-metrics", "m.prom"}, "not with -metrics"},
   };
   for (const auto& c : cases) {
     ParsedCommandLine p = Parse(c.args);
@@ -188,10 +217,11 @@ TEST(OptionsTest, UnknownArgumentsAreNamedOnce) {
 TEST(OptionsTest, UsageTextNamesEveryOptionAndTheExitStatuses) {
   const std::string text = UsageText();
   for (const char* option :
-       {"-n COUNT", "-s ADDRESS", "-all",   "-clear",   "-list",
-        "-j N",     "-timeout",   "-o DIR", "-partial", "-keep-going",
-        "-format",  "-manifest",  "-since", "-stamp",   "-noclobber",
-        "-keep N",  "-q",         "-help",  "-version", "255"}) {
+       {"-n COUNT", "-s ADDRESS", "-all",          "-clear",   "-list",
+        "-j N",     "-timeout",   "-o DIR",        "-partial", "-keep-going",
+        "-format",  "-manifest",  "-since",        "-stamp",   "-noclobber",
+        "-keep N",  "-q",         "-help",         "-version", "255",
+        "-follow",  "-tail K",    "-interval SECS"}) {
     EXPECT_NE(std::string::npos, text.find(option)) << option;
   }
   EXPECT_NE(std::string::npos, text.find("\n  128+n  interrupted by signal"));

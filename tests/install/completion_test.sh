@@ -15,7 +15,7 @@ cd "$folder"
 
 all="-n -s -all -clear -keep-going -list -partial -j -timeout -o -q"
 all+=" -manifest -format -since -stamp -keep -metrics -noclobber -h -help --help"
-all+=" -version --version"
+all+=" -follow -tail -interval -version --version"
 failures=0
 # The words typed (the last one is being completed) and what is offered,
 # sorted, separated by "|".
@@ -50,6 +50,9 @@ krtlogs -j =
 krtlogs -timeout =
 krtlogs -N 5 -cl=-clear
 krtlogs -s 10.1.2.3 -ma=-manifest
+krtlogs -fol=-follow
+krtlogs -follow -tail =
+krtlogs -follow -interval =
 krtlogs -x=
 EOF_CASES
 exit $((failures > 0))
