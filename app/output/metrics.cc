@@ -1,7 +1,6 @@
 #include "app/output/metrics.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +10,7 @@
 #include <sstream>
 
 #include "app/output/file_io.h"
+#include "app/temp_registry.h"
 #include "runtime/error/exception.h"
 
 namespace {
@@ -199,48 +199,41 @@ CMetricsFile::~CMetricsFile() {
 }
 
 void CMetricsFile::ReadHistory() {
-  const int fd = openat(folder_fd_, name_.c_str(),
-                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return;
-  struct stat st;
+  // A file that cannot be read carries nothing over: this run's values
+  // start the counters afresh rather than fail the run.
   std::string text;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-      static_cast<uint64_t>(st.st_size) <= kMaxFileBytes) {
-    char buffer[65536];
-    ssize_t n;
-    while (text.size() <= kMaxFileBytes &&
-           (n = read(fd, buffer, sizeof buffer)) != 0) {
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        text.clear();
-        break;
-      }
-      text.append(buffer, static_cast<size_t>(n));
-    }
-  }
-  close(fd);
+  ReadSmallFile(folder_fd_, name_.c_str(), kMaxFileBytes, text);
   history_ = ParseMetricsHistory(text);
 }
 
 void CMetricsFile::Write(const std::string& text) {
   const std::string temp = "." + name_ + ".krtlogs-tmp-" +
                            std::to_string(static_cast<long>(getpid()));
-  const int fd =
-      openat(folder_fd_, temp.c_str(),
-             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) throw qo::pos::exception_t("cannot write " + path_);
+  // The temporary is known to the interrupt clean-up from its creation to
+  // its rename, as the run's other temporaries are (temp_registry.h).
+  CTempRegistry& registry = CTempRegistry::Instance();
+  int fd;
+  uint64_t id;
+  {
+    qo::pproc::plain_lock_t lock(registry.mutex());
+    fd = openat(folder_fd_, temp.c_str(),
+                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) throw qo::pos::exception_t("cannot write " + path_);
+    id = registry.Add(folder_fd_, temp, /*unfinished=*/false);
+  }
+  bool written = false;
   try {
     WriteAll(fd, text.data(), text.size(), path_);
-    if (fsync(fd) != 0) throw qo::pos::exception_t("cannot write " + path_);
+    written = fsync(fd) == 0;
   } catch (...) {
-    close(fd);
-    unlinkat(folder_fd_, temp.c_str(), 0);
-    throw;
   }
+  const int write_error = errno;
   const bool closed = close(fd) == 0;
-  if (!closed ||
+  qo::pproc::plain_lock_t lock(registry.mutex());
+  registry.Remove(id);
+  if (!written || !closed ||
       renameat(folder_fd_, temp.c_str(), folder_fd_, name_.c_str()) != 0) {
-    const int saved = errno;
+    const int saved = written ? errno : write_error;
     unlinkat(folder_fd_, temp.c_str(), 0);
     errno = saved;
     throw qo::pos::exception_t("cannot write " + path_);

@@ -1,10 +1,5 @@
 #include "app/output/since_state.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -22,7 +17,6 @@ namespace {
 using Json = nlohmann::json;
 
 constexpr int kStateVersion = 1;
-constexpr size_t kReadChunk = 64 * 1024;
 
 // Reads the state file of `folder` into `text`: true when there is a file
 // to parse; false when there is none, or with the reason in `problem` when
@@ -30,60 +24,28 @@ constexpr size_t kReadChunk = 64 * 1024;
 bool ReadStateFile(const COutputFolder& folder, std::string& text,
                    std::string& problem) {
   const std::string path = folder.PathOf(kStateFileName);
-  const std::string too_large =
-      path + " is larger than the " +
-      std::to_string(CSinceState::kMaxFileBytes >> 20) +
-      " MiB a state file may hold";
-  // Looked at before it is opened: a FIFO or a device is never opened.
-  struct stat st;
-  if (fstatat(folder.fd(), kStateFileName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (errno != ENOENT) {
-      problem = "cannot read " + path + ": " + qo::pos::last_error_text();
-    }
-    return false;
+  switch (ReadSmallFile(folder.fd(), kStateFileName, CSinceState::kMaxFileBytes,
+                        text)) {
+    case SmallFileRead::kRead:
+      return true;
+    case SmallFileRead::kMissing:
+      return false;
+    case SmallFileRead::kLink:
+      problem = path + " is a symbolic link";
+      return false;
+    case SmallFileRead::kNotRegular:
+      problem = path + " is not a regular file";
+      return false;
+    case SmallFileRead::kTooLarge:
+      problem = path + " is larger than the " +
+                std::to_string(CSinceState::kMaxFileBytes >> 20) +
+                " MiB a state file may hold";
+      return false;
+    case SmallFileRead::kError:
+      break;
   }
-  if (S_ISLNK(st.st_mode)) {
-    problem = path + " is a symbolic link";
-    return false;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    problem = path + " is not a regular file";
-    return false;
-  }
-  if (static_cast<uint64_t>(st.st_size) > CSinceState::kMaxFileBytes) {
-    problem = too_large;
-    return false;
-  }
-  const int fd = openat(folder.fd(), kStateFileName,
-                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    problem = "cannot read " + path + ": " + qo::pos::last_error_text();
-    return false;
-  }
-  // Whatever took the name since it was looked at, only a regular file is
-  // read, and a file that grows is not read past the limit.
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    problem = path + " is not a regular file";
-  } else {
-    text.reserve(static_cast<size_t>(st.st_size));
-    char buffer[kReadChunk];
-    for (;;) {
-      const ssize_t n = read(fd, buffer, sizeof(buffer));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        problem = "cannot read " + path + ": " + qo::pos::last_error_text();
-        break;
-      }
-      if (n == 0) break;
-      text.append(buffer, static_cast<size_t>(n));
-      if (text.size() > CSinceState::kMaxFileBytes) {
-        problem = too_large;
-        break;
-      }
-    }
-  }
-  close(fd);
-  return problem.empty();
+  problem = "cannot read " + path + ": " + qo::pos::last_error_text();
+  return false;
 }
 
 }  // namespace
