@@ -1,22 +1,20 @@
 #include "app/follow/follow_output.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
+#include <exception>
+
+#include "app/output/file_io.h"
 
 namespace {
 
-// Writes all of `size` bytes; false on the first failure.
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
+// Writes all of `size` bytes; false on the first failure (a closed pipe).
+bool WriteWhole(int fd, const char* data, size_t size) {
+  try {
+    WriteAll(fd, data, size, "standard output");
+    return true;
+  } catch (const std::exception&) {
+    return false;
   }
-  return true;
 }
 
 }  // namespace
@@ -29,7 +27,7 @@ bool CFollowOutput::Write(const std::string& block) {
     if (closed_ || sealed_) return false;
     writing_ = true;
   }
-  const bool written = WriteAll(fd_, block.data(), block.size());
+  const bool written = WriteWhole(fd_, block.data(), block.size());
   qo::pproc::plain_lock_t lock(mu_);
   writing_ = false;
   if (!written) closed_ = true;
