@@ -159,23 +159,25 @@ std::string MetricsText(const SMetricsRun& run, const SMetricsHistory& before) {
         "Entries the units dropped before any run could collect them.",
         static_cast<double>(before.dropped + run.dropped));
   if (!run.units.empty()) {
+    std::vector<std::string> labels;
+    labels.reserve(run.units.size());
+    for (const SMetricsUnit& unit : run.units) {
+      labels.push_back("{unit=\"" + LabelValue(unit.name) + "\",address=\"" +
+                       LabelValue(unit.address) + "\"}");
+    }
     w.Family("krtlogs_unit_collected", "gauge",
              "Whether the last run archived the unit's whole log (1) or not "
              "(0).");
-    for (const SMetricsUnit& unit : run.units) {
-      w.Sample("krtlogs_unit_collected",
-               "{unit=\"" + LabelValue(unit.name) + "\",address=\"" +
-                   LabelValue(unit.address) + "\"}",
-               unit.collected ? 1 : 0);
+    for (size_t i = 0; i < run.units.size(); ++i) {
+      w.Sample("krtlogs_unit_collected", labels[i],
+               run.units[i].collected ? 1 : 0);
     }
     w.Family("krtlogs_unit_entries_dropped", "gauge",
              "Entries the unit dropped before the last run could collect "
              "them.");
-    for (const SMetricsUnit& unit : run.units) {
-      w.Sample("krtlogs_unit_entries_dropped",
-               "{unit=\"" + LabelValue(unit.name) + "\",address=\"" +
-                   LabelValue(unit.address) + "\"}",
-               static_cast<double>(unit.dropped));
+    for (size_t i = 0; i < run.units.size(); ++i) {
+      w.Sample("krtlogs_unit_entries_dropped", labels[i],
+               static_cast<double>(run.units[i].dropped));
     }
   }
   return w.Text();
