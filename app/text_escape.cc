@@ -1,12 +1,21 @@
 #include "app/text_escape.h"
 
+namespace {
+
+bool IsControl(char c) {
+  const unsigned char byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F;
+}
+
+}  // namespace
+
 std::string EscapeControlCharacters(const std::string& text) {
   static const char kHex[] = "0123456789abcdef";
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
     const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7F) {
+    if (!IsControl(c)) {
       out += c;
     } else if (c == '\n') {
       out += "\\n";
@@ -21,4 +30,11 @@ std::string EscapeControlCharacters(const std::string& text) {
     }
   }
   return out;
+}
+
+bool HasControlCharacters(const std::string& text) {
+  for (char c : text) {
+    if (IsControl(c)) return true;
+  }
+  return false;
 }

@@ -11,4 +11,7 @@
 // backslashes and bytes from 0x80 included, stays as it is.
 std::string EscapeControlCharacters(const std::string& text);
 
+// Whether `text` holds a byte EscapeControlCharacters would escape.
+bool HasControlCharacters(const std::string& text);
+
 #endif  // KRTLOGS_APP_TEXT_ESCAPE_H_

@@ -5,18 +5,6 @@
 #include "app/output/json_text.h"
 #include "app/text_escape.h"
 
-namespace {
-
-bool HasControlCharacter(const std::string& text) {
-  for (char c : text) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
 std::string FollowLinePrefix(LogFormat format, const std::string& unit) {
   if (format == LogFormat::kTsv) return EscapeControlCharacters(unit) + "\t";
   std::string prefix = "{\"unit\":";
@@ -35,7 +23,8 @@ void AppendFollowLine(LogFormat format, const std::string& prefix,
     return;
   }
   out.append(prefix);
-  if (!HasControlCharacter(entry.s_who) && !HasControlCharacter(entry.s_what)) {
+  if (!HasControlCharacters(entry.s_who) &&
+      !HasControlCharacters(entry.s_what)) {
     AppendLogLine(entry, out);
     return;
   }

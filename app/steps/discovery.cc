@@ -20,14 +20,6 @@ const std::string kSearchPattern = std::string("*") + kManagerKeySuffix;
 constexpr int kScans = 10;
 const char kRepositorySubject[] = "Velto repository";
 
-// The address part of a unit's key; false for keys without the suffix.
-bool AddressText(const std::string& key, std::string& text) {
-  size_t at = key.find(kManagerKeySuffix);
-  if (at == std::string::npos) return false;
-  text = key.substr(0, at);
-  return true;
-}
-
 // Reads one number the way scanf's "%i" does: blanks skipped, optional
 // sign, "0x" for hexadecimal and a leading "0" for octal. Values beyond 32
 // bits are clamped by strtoll and then cut to 32 bits, never undefined.
@@ -46,7 +38,7 @@ std::vector<std::string> UnitKeys(const std::list<std::string>& keys) {
   std::set<std::string> seen;
   std::string text;
   for (const std::string& key : keys) {
-    if (AddressText(key, text) && seen.insert(key).second) {
+    if (CDiscovery::AddressText(key, text) && seen.insert(key).second) {
       unique.push_back(key);
     }
   }
@@ -67,6 +59,13 @@ void Insert(const SKRTRecord& record, UnitList& units) {
 }
 
 }  // namespace
+
+bool CDiscovery::AddressText(const std::string& key, std::string& text) {
+  size_t at = key.find(kManagerKeySuffix);
+  if (at == std::string::npos) return false;
+  text = key.substr(0, at);
+  return true;
+}
 
 CDiscovery::CDiscovery(qo::pm::repository_if_t* repository,
                        CListener* listener, std::ostream& diagnostics,

@@ -73,6 +73,10 @@ class CDiscovery {
   // `name`.
   static uint32_t ParseAddress(const std::string& text, std::string& name);
 
+  // The address part of a unit's key ("10.1.2.3" of "10.1.2.3/log_man_v1");
+  // false for a key without the suffix.
+  static bool AddressText(const std::string& key, std::string& text);
+
  private:
   void Report(const std::string& message);
   void Begin(int asked);

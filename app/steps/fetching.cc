@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <set>
 #include <thread>
 
 #include "app/fetch/archive_feed.h"
@@ -12,8 +11,8 @@
 #include "app/output/log_writer.h"
 #include "app/progress.h"
 #include "app/resources.h"
+#include "app/unit_names.h"
 #include "runtime/error/exception.h"
-#include "runtime/pos/ip_address.h"
 #include "zip/zip_compression_pool.h"
 
 SFetchedLogs::SFetchedLogs() = default;
@@ -22,19 +21,9 @@ SFetchedLogs::~SFetchedLogs() { feed.reset(); }
 std::vector<std::string> CFetching::LogFileNames(const UnitList& units,
                                                  LogFormat format) {
   std::vector<std::string> files;
-  std::set<std::string> used_names;
-  std::set<std::string> used_files;
+  CUnitNames names;
   for (const SKRTRecord& unit : units) {
-    std::string file = LogFileName(format, unit.name);
-    if (!used_names.insert(unit.name).second) {
-      const std::string base = qo::pos::dotted_address(unit.address);
-      file = LogFileName(format, base);
-      for (int n = 2; used_files.count(file) != 0; ++n) {
-        file = LogFileName(format, base + "_" + std::to_string(n));
-      }
-    }
-    used_files.insert(file);
-    files.push_back(file);
+    files.push_back(LogFileName(format, names.Take(unit)));
   }
   return files;
 }

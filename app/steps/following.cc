@@ -8,7 +8,6 @@
 #include "app/steps/discovery.h"
 #include "app/text_escape.h"
 #include "runtime/log/log_types.h"
-#include "runtime/pos/ip_address.h"
 
 namespace {
 
@@ -54,16 +53,8 @@ void CFollowing::Say(const std::string& line) {
 
 void CFollowing::Add(const SKRTRecord& record) {
   keys_.insert(record.key);
-  // Named as its log file would be: a second unit with the same last
-  // number goes by its whole address.
-  std::string shown = "KRT" + record.name;
-  if (!names_.insert(shown).second) {
-    const std::string base = "KRT" + qo::pos::dotted_address(record.address);
-    shown = base;
-    for (int n = 2; !names_.insert(shown).second; ++n) {
-      shown = base + "_" + std::to_string(n);
-    }
-  }
+  // Named as its log file would be.
+  const std::string shown = "KRT" + names_.Take(record);
   SSlot slot;
   slot.unit = std::make_unique<CFollowedUnit>(record, shown, io_, settings_,
                                               out_, say_);
@@ -85,8 +76,8 @@ void CFollowing::LookForNewUnits() {
       qo::pproc::plain_lock_t lock(mu_);
       if (keys_.count(key) != 0) continue;
     }
-    const size_t at = key.find(kManagerKeySuffix);
-    if (at == std::string::npos) continue;
+    std::string address;
+    if (!CDiscovery::AddressText(key, address)) continue;
     SKRTRecord record;
     record.key = key;
     try {
@@ -96,7 +87,7 @@ void CFollowing::LookForNewUnits() {
     }
     record.address = CDiscovery::ParseAddress(key, record.name);
     // A discovery line, on standard error with the other notes.
-    Say("Found an KRT at " + EscapeControlCharacters(key.substr(0, at)));
+    Say("Found an KRT at " + EscapeControlCharacters(address));
     qo::pproc::plain_lock_t lock(mu_);
     Add(record);
   }

@@ -25,6 +25,7 @@
 
 #include "app/follow/followed_unit.h"
 #include "app/steps/step_context.h"
+#include "app/unit_names.h"
 #include "app/unit_record.h"
 #include "runtime/pm/repository_if.h"
 #include "runtime/pproc/plain_mutex.h"
@@ -88,7 +89,7 @@ class CFollowing {
   DueQueue answering_ GUARDED_BY(mu_);
   DueQueue silent_ GUARDED_BY(mu_);
   std::set<std::string> keys_ GUARDED_BY(mu_);
-  std::set<std::string> names_ GUARDED_BY(mu_);
+  CUnitNames names_ GUARDED_BY(mu_);
   bool stop_ GUARDED_BY(mu_) = false;
   std::vector<std::thread> workers_;
 };
